@@ -1,0 +1,127 @@
+#include "app/bridge_json.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "diag/log_writer.h"
+
+namespace vm {
+
+std::optional<Json> parseBridgeArgs(const std::string& argsJson) {
+  Json doc = Json::parse(argsJson, nullptr, /*allow_exceptions=*/false);
+  if (doc.is_discarded() || !doc.is_array()) return std::nullopt;
+  return doc;
+}
+
+std::optional<Json> bridgeArgsExactly(const std::string& argsJson, std::size_t count,
+                                      const char* wrongCountMessage) {
+  auto args = parseBridgeArgs(argsJson);
+  if (!args || args->size() != count) {
+    writeLog(wrongCountMessage);
+    return std::nullopt;
+  }
+  return args;
+}
+
+std::string jsonStringOrEmpty(const Json& value) {
+  return value.is_string() ? value.get<std::string>() : std::string();
+}
+
+std::string fixedPointText(double number) {
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%.10f", number);
+  std::string text(buf);
+  if (text.find('.') != std::string::npos) {
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    if (!text.empty() && text.back() == '.') text.pop_back();
+  }
+  if (text == "-0") text = "0";
+  return text;
+}
+
+std::string settingValueText(const Json& value) {
+  if (value.is_string()) return value.get<std::string>();
+  if (value.is_number()) return fixedPointText(value.get<double>());
+  if (value.is_boolean()) return value.get<bool>() ? "1" : "0";
+  return {};
+}
+
+std::string jsonEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (unsigned char c : text) {
+    switch (c) {
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      case '"': out += "\\\""; break;
+      case '/': out += "\\/"; break;
+      case '\\': out += "\\\\"; break;
+      default:
+        if (c < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04X", c);
+          out += esc;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out;
+}
+
+std::string jsonStringAnswer(const std::string& text) { return "\"" + jsonEscape(text) + "\""; }
+
+namespace {
+std::vector<std::string> splitAtBackslash(const std::string& path) {
+  std::vector<std::string> fields;
+  std::string::size_type start = 0;
+  while (true) {
+    auto pos = path.find('\\', start);
+    fields.push_back(path.substr(start, pos == std::string::npos ? std::string::npos : pos - start));
+    if (pos == std::string::npos) return fields;
+    start = pos + 1;
+  }
+}
+
+long long wholeNumberOrZero(const std::string& text) {
+  char* end = nullptr;
+  long long n = std::strtoll(text.c_str(), &end, 10);
+  return (end == text.c_str() || *end != '\0') ? 0 : n;
+}
+}  // namespace
+
+const Json* jsonValueAtPath(const Json* document, const std::string& path) {
+  if (!document || path.empty()) return document;
+  const Json* current = document;
+  for (const auto& field : splitAtBackslash(path)) {
+    if (!current) return nullptr;
+    if (field.size() >= 2 && field.front() == '[' && field.back() == ']') {
+      long long index = wholeNumberOrZero(field.substr(1, field.size() - 2));
+      if (current->is_array() && index >= 0 && static_cast<std::size_t>(index) < current->size())
+        current = &(*current)[static_cast<std::size_t>(index)];
+      else
+        current = nullptr;
+    } else if (current->is_object()) {
+      auto it = current->find(field);
+      current = it == current->end() ? nullptr : &*it;
+    } else {
+      current = nullptr;
+    }
+  }
+  return current;
+}
+
+std::string jsonTextAtPath(const Json* document, const std::string& path, const std::string& quote) {
+  const Json* value = jsonValueAtPath(document, path);
+  if (!value) return {};
+  if (value->is_string()) return quote + value->get<std::string>() + quote;
+  if (value->is_boolean()) return value->get<bool>() ? "true" : "false";
+  if (value->is_null()) return "null";
+  if (value->is_number()) return fixedPointText(value->get<double>());
+  return {};
+}
+
+}  // namespace vm

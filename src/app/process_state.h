@@ -1,0 +1,35 @@
+// The process-wide state: everything that lives for the whole run, in one
+// place. Created by main() at start-up; subsystems receive what they need
+// from it explicitly.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "diag/log_writer.h"
+#include "platform/dialogs.h"
+#include "settings/preferences.h"
+
+namespace vm {
+
+inline constexpr const char* kVersionText = " 5.0.0-140";
+
+struct ProcessState {
+  std::string versionText = kVersionText;
+  std::string titleVersion;   // versionText + architecture suffix
+  std::string offlinePage;
+  std::string oauthState;     // "xsf" + two random numbers, made once per run
+  std::vector<std::string> tempFiles;  // deleted at shutdown
+  bool quitRequested = false;
+  std::string developerMode;  // "true" or empty
+  std::string fileToOpen;     // consumed once by requestData
+
+  LogWriter& log = processLog();
+  Preferences prefs;
+  Dialogs* dialogs = nullptr;
+
+  explicit ProcessState(Preferences preferences) : prefs(std::move(preferences)) {}
+};
+
+}  // namespace vm

@@ -1,0 +1,62 @@
+#include "platform/paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+
+namespace vm {
+
+namespace {
+std::string envOrEmpty(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+std::string trimBlanks(std::string s) {
+  auto first = s.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  auto last = s.find_last_not_of(' ');
+  return s.substr(first, last - first + 1);
+}
+}  // namespace
+
+std::string configHome() {
+  std::string xdg = envOrEmpty("XDG_CONFIG_HOME");
+  if (!xdg.empty()) return xdg;
+  return envOrEmpty("HOME") + "/.config";
+}
+
+std::string appDataFolder() { return configHome() + "/tessel/"; }
+
+std::string tempFolder() {
+  std::string dir = envOrEmpty("TMPDIR");
+  if (dir.empty()) dir = "/tmp";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string hostName() {
+  char buf[HOST_NAME_MAX + 1] = {};
+  if (gethostname(buf, sizeof buf - 1) != 0) return {};
+  return trimBlanks(buf);
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+long long fileSize(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<long long>(st.st_size);
+}
+
+}  // namespace vm

@@ -1,0 +1,37 @@
+// The per-user preferences file (INI, UTF-8 with BOM, CR LF). Every operation
+// opens, uses and closes the file; nothing is cached between operations.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace vm {
+
+class Preferences {
+ public:
+  // Called with the file path when the file can neither be opened nor
+  // created. The client shows its error box and ends there; tests record it.
+  using UnusableHandler = std::function<void(const std::string& filePath)>;
+
+  // folder ends with "/"; it is created (one level) when missing.
+  explicit Preferences(std::string folder, std::string fileName = "velomark_client.ini");
+
+  void setUnusableHandler(UnusableHandler handler) { onUnusable_ = std::move(handler); }
+  std::string filePath() const { return folder_ + fileName_; }
+
+  // group "" is the empty group before the first group line.
+  std::string readSetting(const std::string& key, const std::string& defaultValue,
+                          const std::string& group);
+  std::string writeSetting(const std::string& key, const std::string& value,
+                           const std::string& group);
+  void removeSetting(const std::string& key, const std::string& group);
+  // Compact JSON object of the group's keys and values; "{}" for a missing group.
+  std::string settingsAsJson(const std::string& group);
+
+ private:
+  std::string folder_;
+  std::string fileName_;
+  UnusableHandler onUnusable_;
+};
+
+}  // namespace vm
