@@ -1,0 +1,38 @@
+// The message catalogue of the native dialogs (German, English, French) and
+// the choice of language from the locale.
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace vm {
+
+class Catalogue {
+ public:
+  // The full catalogue of the client.
+  static Catalogue standard();
+
+  // The text of key in the chosen language with find1 -> replacement1 and
+  // find2 -> replacement2 applied (an empty find means none), then "\n" as
+  // the two characters backslash-n turned into CR and backslash-t into tab.
+  // The language is chosen at the first lookup and kept.
+  std::string text(const std::string& key, const std::string& find1 = {},
+                   const std::string& replacement1 = {}, const std::string& find2 = {},
+                   const std::string& replacement2 = {});
+
+  // For tests: fix the chosen language ("de", "en", "fr").
+  void chooseLanguage(const std::string& code) { chosen_ = code; }
+
+ private:
+  struct Texts {
+    std::string de, en, fr;
+  };
+  std::map<std::string, Texts> entries_;
+  std::string chosen_;
+};
+
+// Two-letter code of the user's locale (first non-empty of LC_ALL,
+// LC_MESSAGES, LANG); see the language code table.
+std::string systemLanguage();
+
+}  // namespace vm
