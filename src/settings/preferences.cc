@@ -1,20 +1,151 @@
 #include "settings/preferences.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "diag/log_writer.h"
+#include "settings/ini_document.h"
+
 namespace vm {
+
+namespace {
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string data;
+  char buf[65536];
+  while (true) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    data.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return data;
+}
+
+bool writeAll(int fd, const std::string& data) {
+  const char* p = data.data();
+  std::size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The file holds the device identifier that keys the stored SMTP password, so
+// a rewrite must never leave it truncated: the new content goes to a file
+// beside it, reaches the disk, and is renamed over the old one.
+bool replaceFileAtomically(const std::string& path, const std::string& data) {
+  std::string tmp = path + ".XXXXXX";
+  int fd = mkostemp(tmp.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = writeAll(fd, data) && fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(tmp.c_str());
+  return false;
+}
+
+}  // namespace
+
+class Preferences::Session {
+ public:
+  explicit Session(Preferences& owner) : owner_(owner) {}
+
+  // Loads the file, creating it when missing or empty. False when it can
+  // neither be read nor created; the unusable handler has run then.
+  bool open() {
+    ::mkdir(owner_.folder_.c_str(), 0700);
+    std::string path = owner_.filePath();
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+      if (auto bytes = readWholeFile(path)) {
+        doc_ = IniDocument::parse(*bytes);
+        // A file without write permission is read-only, also for root.
+        writable_ = (st.st_mode & S_IWUSR) && ::access(path.c_str(), W_OK) == 0;
+        return true;
+      }
+    } else if (int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600); fd >= 0) {
+      ::close(fd);
+      dirty_ = true;
+      return true;
+    }
+    if (owner_.onUnusable_) owner_.onUnusable_(path);
+    return false;
+  }
+
+  IniDocument& doc() { return doc_; }
+  void markChanged() { dirty_ = true; }
+
+  void close() {
+    if (!dirty_) return;
+    std::string path = owner_.filePath();
+    if (!writable_ || !replaceFileAtomically(path, doc_.serialize()))
+      writeLog("ERROR: Failed to write preferences file [" + path + "]: " + std::strerror(errno));
+  }
+
+ private:
+  Preferences& owner_;
+  IniDocument doc_;
+  bool dirty_ = false;
+  bool writable_ = true;
+};
 
 Preferences::Preferences(std::string folder, std::string fileName)
     : folder_(std::move(folder)), fileName_(std::move(fileName)) {}
 
-// The file format and the four operations come with the settings work.
-std::string Preferences::readSetting(const std::string&, const std::string& defaultValue,
-                                     const std::string&) {
-  return defaultValue;
-}
-std::string Preferences::writeSetting(const std::string&, const std::string& value,
-                                      const std::string&) {
+std::string Preferences::readSetting(const std::string& key, const std::string& defaultValue,
+                                     const std::string& group) {
+  Session s(*this);
+  if (!s.open()) return defaultValue;
+  const std::string* found = s.doc().find(group, key);
+  std::string value = found ? *found : defaultValue;
+  s.close();
   return value;
 }
-void Preferences::removeSetting(const std::string&, const std::string&) {}
-std::string Preferences::settingsAsJson(const std::string&) { return "{}"; }
+
+std::string Preferences::writeSetting(const std::string& key, const std::string& value,
+                                      const std::string& group) {
+  Session s(*this);
+  if (!s.open()) return value;
+  s.doc().set(group, key, value);
+  s.markChanged();
+  s.close();
+  return value;
+}
+
+void Preferences::removeSetting(const std::string& key, const std::string& group) {
+  Session s(*this);
+  if (!s.open()) return;
+  if (s.doc().remove(group, key)) s.markChanged();
+  s.close();
+}
+
+std::string Preferences::settingsAsJson(const std::string& group) {
+  Session s(*this);
+  nlohmann::ordered_json object = nlohmann::ordered_json::object();
+  if (s.open()) {
+    for (const auto& [key, value] : s.doc().entries(group)) object[key] = value;
+    s.close();
+  }
+  return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
 
 }  // namespace vm

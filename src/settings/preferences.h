@@ -29,6 +29,7 @@ class Preferences {
   std::string settingsAsJson(const std::string& group);
 
  private:
+  class Session;
   std::string folder_;
   std::string fileName_;
   UnusableHandler onUnusable_;

@@ -1,0 +1,108 @@
+#include "diag/log_commands.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "diag/log_writer.h"
+#include "platform/dialogs.h"
+#include "platform/paths.h"
+
+namespace vm {
+
+namespace {
+void turnOn(LogWriter& log, Dialogs& dialogs) {
+  bool openedNow = false;
+  if (!log.open(&openedNow)) dialogs.showError("Unable to write logfile to [" + log.path() + "]!");
+  if (openedNow) log.write("------------------ Start local logging ------------------");
+  log.write("Enabled local debug writing to [" + log.path() + "]");
+}
+
+void turnOff(LogWriter& log) {
+  log.write("Disabled local debug writing");
+  log.close();
+}
+}  // namespace
+
+BridgeAnswer enableLogCommand(LogWriter& log, Dialogs& dialogs, const std::string& argsJson) {
+  auto args = parseBridgeArgs(argsJson);
+  if (!args || args->size() != 1) {
+    log.write("ERROR: enableLog had wrong parameter count!");
+    return std::nullopt;
+  }
+  if ((*args)[0].is_boolean() && (*args)[0].get<bool>())
+    turnOn(log, dialogs);
+  else
+    turnOff(log);
+  return std::nullopt;
+}
+
+BridgeAnswer sendLogEntryCommand(LogWriter& log, const std::string& argsJson) {
+  auto args = parseBridgeArgs(argsJson);
+  if (!args || args->size() != 1) {
+    log.write("ERROR: sendLog had wrong parameter count!");
+    return std::nullopt;
+  }
+  log.write("WV-" + jsonStringOrEmpty((*args)[0]));
+  return std::nullopt;
+}
+
+bool copyFile(const std::string& from, const std::string& to) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  bool ok = true;
+  char buf[65536];
+  while (ok) {
+    ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      ssize_t w = ::write(out, buf + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      ok = w > 0;
+      if (ok) done += w;
+    }
+  }
+  ::close(in);
+  return (::close(out) == 0) && ok;
+}
+
+BridgeAnswer sendLogCommand(LogWriter& log, Dialogs& dialogs, const std::string&) {
+  if (fileSize(log.path()) <= 0) {
+    dialogs.showError(
+        "No logfile available.\r\n\r\nActivate logging, reproduce the problem and then try to send "
+        "it.");
+    return std::nullopt;
+  }
+  bool wasOn = log.isOn();
+  if (wasOn) {
+    log.write("Disable logging in order to send it");
+    turnOff(log);
+  }
+  std::string chosen = dialogs.chooseSaveFile(
+      "velomark", "velomark_logfile.txt",
+      parseFilterList("Text (*.txt,*.log)|*.txt;*.log|All files (*.*)|*.*"));
+  if (!chosen.empty()) {
+    if (isRegularFile(chosen)) ::unlink(chosen.c_str());
+    if (copyFile(log.path(), chosen))
+      ::unlink(log.path().c_str());
+    else
+      dialogs.showError("Saving file [" + chosen + "] failed!");
+  }
+  if (wasOn) {
+    turnOn(log, dialogs);
+    log.write("Re-enabled logging after saving");
+  }
+  return std::nullopt;
+}
+
+}  // namespace vm

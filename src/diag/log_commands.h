@@ -1,0 +1,20 @@
+// The bridge commands enableLog, sendLogEntry and sendLog.
+#pragma once
+
+#include <string>
+
+#include "app/bridge_json.h"
+
+namespace vm {
+
+class Dialogs;
+class LogWriter;
+
+BridgeAnswer enableLogCommand(LogWriter& log, Dialogs& dialogs, const std::string& argsJson);
+BridgeAnswer sendLogEntryCommand(LogWriter& log, const std::string& argsJson);
+BridgeAnswer sendLogCommand(LogWriter& log, Dialogs& dialogs, const std::string& argsJson);
+
+// Copies from to to (replacing to); false when anything fails.
+bool copyFile(const std::string& from, const std::string& to);
+
+}  // namespace vm

@@ -1,0 +1,41 @@
+#include "settings/setting_commands.h"
+
+#include "diag/log_writer.h"
+#include "settings/preferences.h"
+
+namespace vm {
+
+namespace {
+constexpr const char* kGroup = "WebApp";
+}
+
+BridgeAnswer setSettingCommand(Preferences& prefs, const std::string& argsJson) {
+  auto args = bridgeArgsExactly(argsJson, 2, "setSettings had wrong parameter count!");
+  if (!args) return std::nullopt;
+  std::string key = jsonStringOrEmpty((*args)[0]);
+  std::string value = settingValueText((*args)[1]);
+  prefs.writeSetting(key, value, kGroup);
+  return std::nullopt;
+}
+
+BridgeAnswer getSettingCommand(Preferences& prefs, const std::string& argsJson) {
+  auto args = bridgeArgsExactly(argsJson, 2, "getSetting had wrong parameter count!");
+  if (!args) return std::nullopt;
+  std::string key = jsonStringOrEmpty((*args)[0]);
+  std::string defaultValue = settingValueText((*args)[1]);
+  return jsonStringAnswer(prefs.readSetting(key, defaultValue, kGroup));
+}
+
+BridgeAnswer deleteSettingCommand(Preferences& prefs, const std::string& argsJson) {
+  auto args = parseBridgeArgs(argsJson);
+  if (!args || args->size() != 1) writeLog("deleteSetting had wrong parameter count!");
+  if (!args || args->empty()) return std::nullopt;
+  prefs.removeSetting(jsonStringOrEmpty((*args)[0]), kGroup);
+  return std::nullopt;
+}
+
+BridgeAnswer getAllSettingsCommand(Preferences& prefs, const std::string&) {
+  return prefs.settingsAsJson(kGroup);
+}
+
+}  // namespace vm
