@@ -158,7 +158,7 @@ std::optional<Bytes> hexToBytes(const std::string& text) {
   return out;
 }
 
-std::string base64Encode(const Bytes& bytes) {
+std::string encodeBase64Bytes(const Bytes& bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
@@ -183,7 +183,7 @@ std::string base64Encode(const Bytes& bytes) {
   return out;
 }
 
-Bytes base64Decode(const std::string& text) {
+Bytes decodeBase64Bytes(const std::string& text) {
   Bytes out;
   std::uint32_t bits = 0;
   int count = 0;
@@ -227,13 +227,13 @@ std::string protectText(const std::string& plainText, const std::string& passwor
   if (!cipherText) return {};
   Bytes stored(iv.begin(), iv.end());
   stored.insert(stored.end(), cipherText->begin(), cipherText->end());
-  return base64Encode(stored);
+  return encodeBase64Bytes(stored);
 }
 
 std::string unprotectText(const std::string& protectedText, const std::string& password) {
   // Text that decodes to nothing (an empty or never-set password) is simply
   // no password; it must not take the client down with it.
-  Bytes stored = base64Decode(protectedText);
+  Bytes stored = decodeBase64Bytes(protectedText);
   if (stored.size() < 2 * kBlock) return {};
   // The client only ever writes whole blocks; anything else is damaged.
   std::size_t cipherSize = stored.size() - kBlock;

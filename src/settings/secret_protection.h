@@ -25,10 +25,10 @@ std::string bytesToHex(const Bytes& bytes);
 std::optional<Bytes> hexToBytes(const std::string& text);
 
 // RFC 4648 standard alphabet with "=" padding, one line.
-std::string base64Encode(const Bytes& bytes);
+std::string encodeBase64Bytes(const Bytes& bytes);
 // Accepts the standard and the URL-safe alphabet, skips tab, CR and LF, stops
 // at "=". Any other character makes the whole text undecodable: empty result.
-Bytes base64Decode(const std::string& text);
+Bytes decodeBase64Bytes(const std::string& text);
 
 // Current format: Base64 of a fresh 16-byte IV followed by the AES-256-CBC
 // ciphertext of the text with PKCS#7 padding, keyed by passwordKey(password).

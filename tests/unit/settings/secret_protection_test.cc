@@ -134,8 +134,8 @@ TEST(SecretProtection, MalformedStoredTextGivesEmptyText) {
       "\r\n\t",
       "AAAA",                                   // 3 bytes
       valid.substr(0, 40),                      // 30 bytes: no whole cipher block
-      base64Encode(Bytes(31, 7)),
-      base64Encode(Bytes(40, 7)),               // 24 cipher bytes: no whole number of blocks
+      encodeBase64Bytes(Bytes(31, 7)),
+      encodeBase64Bytes(Bytes(40, 7)),               // 24 cipher bytes: no whole number of blocks
       "not base64 at all!",
       valid.substr(0, 10) + " " + valid.substr(10),
   };
@@ -194,12 +194,12 @@ TEST(SecretProtection, Base64MatchesRfc4648Vectors) {
   for (const auto& [plain, encoded] : cases) {
     SCOPED_TRACE(plain);
     Bytes bytes(plain.begin(), plain.end());
-    EXPECT_EQ(base64Encode(bytes), encoded);
-    EXPECT_EQ(base64Decode(encoded), bytes);
+    EXPECT_EQ(encodeBase64Bytes(bytes), encoded);
+    EXPECT_EQ(decodeBase64Bytes(encoded), bytes);
     // Unpadded input decodes the same.
-    EXPECT_EQ(base64Decode(encoded.substr(0, encoded.find('='))), bytes);
+    EXPECT_EQ(decodeBase64Bytes(encoded.substr(0, encoded.find('='))), bytes);
   }
-  EXPECT_EQ(base64Decode("+/-_"), base64Decode("+/+/"));
+  EXPECT_EQ(decodeBase64Bytes("+/-_"), decodeBase64Bytes("+/+/"));
 }
 
 TEST(SecretProtection, Sha256) {
