@@ -37,8 +37,8 @@ std::optional<Bytes> aesBlocks(const EVP_CIPHER* cipher, bool encrypt, const Byt
   Bytes out(size + kBlock);
   int produced = 0;
   int finished = 0;
-  if (size > 0 && EVP_CipherUpdate(ctx.get(), out.data(), &produced, data,
-                                   static_cast<int>(size)) != 1)
+  if (size > 0 &&
+      EVP_CipherUpdate(ctx.get(), out.data(), &produced, data, static_cast<int>(size)) != 1)
     return std::nullopt;
   if (EVP_CipherFinal_ex(ctx.get(), out.data() + produced, &finished) != 1) return std::nullopt;
   out.resize(static_cast<std::size_t>(produced + finished));
@@ -113,8 +113,8 @@ int base64Value(char c) {
 Bytes passwordKey(const std::string& password) {
   Bytes digest(kKeySize);
   unsigned int size = 0;
-  if (EVP_Digest(password.data(), password.size(), digest.data(), &size, EVP_sha256(),
-                 nullptr) != 1 ||
+  if (EVP_Digest(password.data(), password.size(), digest.data(), &size, EVP_sha256(), nullptr) !=
+          1 ||
       size != kKeySize)
     return {};
   return digest;
@@ -223,7 +223,8 @@ std::string protectText(const std::string& plainText, const std::string& passwor
     writeLog("ERROR: No random bytes for the password protection");
     return {};
   }
-  auto cipherText = aesBlocks(EVP_aes_256_cbc(), true, key, iv.data(), padded.data(), padded.size());
+  auto cipherText =
+      aesBlocks(EVP_aes_256_cbc(), true, key, iv.data(), padded.data(), padded.size());
   if (!cipherText) return {};
   Bytes stored(iv.begin(), iv.end());
   stored.insert(stored.end(), cipherText->begin(), cipherText->end());
@@ -253,8 +254,8 @@ std::string unprotectText(const std::string& protectedText, const std::string& p
 std::string protectTextLegacy(const std::string& plainText, const std::string& password) {
   Bytes padded(plainText.begin(), plainText.end());
   padded.insert(padded.end(), kBlock - padded.size() % kBlock, 0);
-  auto cipherText =
-      aesBlocks(EVP_aes_256_ecb(), true, passwordKey(password), nullptr, padded.data(), padded.size());
+  auto cipherText = aesBlocks(EVP_aes_256_ecb(), true, passwordKey(password), nullptr,
+                              padded.data(), padded.size());
   return cipherText ? bytesToHex(*cipherText) : std::string();
 }
 
@@ -262,7 +263,8 @@ std::string volumeSerialText(std::optional<std::uint32_t> serial) {
   if (!serial) return "0";
   // The predecessor formatted the serial as a signed 32-bit value widened to
   // 64 bits, so a serial with the top bit set gains eight leading F digits.
-  auto widened = static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(*serial)));
+  auto widened =
+      static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(*serial)));
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
   do {

@@ -8,8 +8,8 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "build_config.h"
 #include "i18n/catalogue.h"
@@ -69,14 +69,17 @@ std::string predecessorIni(const std::string& useTls, const std::string& usePass
   return "[USER]\r\n"
          "tesselUsername = anna.muster\r\n"
          "tesselServer = https://tessel.example.ch\r\n"
-         "tesselPassword = " + predecessorSecret("Kontö-Passwort") + "\r\n"
+         "tesselPassword = " +
+         predecessorSecret("Kontö-Passwort") +
+         "\r\n"
          "\r\n"
          "[SMTP]\r\n"
          "server = smtp.example.ch:587\r\n"
          "username = anna\r\n"
          "senderAddress = anna@example.ch\r\n"
          "returnAddress = reply@example.ch\r\n"
-         "password = " + predecessorSecret("smtp-Geheimnis ß") + "\r\n" +
+         "password = " +
+         predecessorSecret("smtp-Geheimnis ß") + "\r\n" +
          (useTls.empty() ? "" : "useTLS = " + useTls + "\r\n") +
          (usePass.empty() ? "" : "usePass = " + usePass + "\r\n");
 }
@@ -106,7 +109,8 @@ class MigrationTest : public ::testing::Test {
     writeFile(base + "ckeditor44/plugins/link/plugin.js", "js");
     fs::create_directories(base + "tessel_attachments");
     writeFile(base + "tessel_attachments/invoice.pdf", "pdf");
-    for (const char* name : {"Logo.png", "tessel_default_message.htm", "tessel_default_message.txt"})
+    for (const char* name :
+         {"Logo.png", "tessel_default_message.htm", "tessel_default_message.txt"})
       writeFile(base + name, "x");
   }
 };
@@ -132,7 +136,9 @@ TEST_F(MigrationTest, CarriesSettingsOverOnceAndRemovesLeftovers) {
   migratePredecessorSettings({realPrefs, dialogs, catalogue, base});
   long long after = localSecondsNow();
 
-  auto web = [&](const std::string& key) { return realPrefs.readSetting(key, "<missing>", "WebApp"); };
+  auto web = [&](const std::string& key) {
+    return realPrefs.readSetting(key, "<missing>", "WebApp");
+  };
   EXPECT_EQ(web("tesselUser"), "anna.muster");
   EXPECT_EQ(web("providerUrl"), "https://tessel.example.ch");
   EXPECT_EQ(web("smtp_server"), "smtp.example.ch:587");
@@ -193,9 +199,8 @@ TEST_F(MigrationTest, CarriesSettingsOverOnceAndRemovesLeftovers) {
 // Without a user name "tesselUser" stays empty; the migration must still not
 // run again and undo what the user set up since.
 TEST_F(MigrationTest, PredecessorWithoutUserNameIsMigratedOnlyOnce) {
-  writeFile(oldFile,
-            "[SMTP]\r\nserver = old.example.ch\r\nusePass = 1\r\npassword = " +
-                predecessorSecret("old") + "\r\n");
+  writeFile(oldFile, "[SMTP]\r\nserver = old.example.ch\r\nusePass = 1\r\npassword = " +
+                         predecessorSecret("old") + "\r\n");
   migrate();
   EXPECT_EQ(web("tesselUser"), "");
   EXPECT_EQ(web("smtp_server"), "old.example.ch");
@@ -255,10 +260,14 @@ TEST_F(MigrationTest, TlsAndNoticeFollowTheWholeNumbers) {
     std::string useTls, usePass, auth;
     bool notice;
   } cases[] = {
-      {"1", "1", "tls", true},     {"2", "0", "none", false},
-      {"0", "", "none", false},    {"", "7", "none", true},
-      {"+1", "-3", "tls", false},  {"1abc", "2x", "tls", true},
-      {"abc", "x1", "none", false}, {"-1", "0009", "none", true},
+      {"1", "1", "tls", true},
+      {"2", "0", "none", false},
+      {"0", "", "none", false},
+      {"", "7", "none", true},
+      {"+1", "-3", "tls", false},
+      {"1abc", "2x", "tls", true},
+      {"abc", "x1", "none", false},
+      {"-1", "0009", "none", true},
       {"99999999999999999999999", "99999999999999999999999", "none", true},
       {"-99999999999999999999999", "-99999999999999999999999", "none", false},
   };
@@ -277,8 +286,15 @@ TEST_F(MigrationTest, TlsAndNoticeFollowTheWholeNumbers) {
 
 TEST_F(MigrationTest, LeadingWholeNumber) {
   const std::pair<std::string, long long> cases[] = {
-      {"", 0},   {"12", 12},  {"+3", 3},  {"-4x", -4},   {"x5", 0},
-      {"-", 0},  {" 1", 0},   {"007", 7}, {"99999999999999999999", LLONG_MAX},
+      {"", 0},
+      {"12", 12},
+      {"+3", 3},
+      {"-4x", -4},
+      {"x5", 0},
+      {"-", 0},
+      {" 1", 0},
+      {"007", 7},
+      {"99999999999999999999", LLONG_MAX},
       {"-99999999999999999999", LLONG_MIN},
   };
   for (const auto& [text, value] : cases) EXPECT_EQ(leadingWholeNumber(text), value) << text;
@@ -296,8 +312,10 @@ TEST_F(MigrationTest, MalformedPredecessorFilesMigrateWithDefaults) {
       {"no SMTP group", "[USER]\ntesselUsername = u\n", "u", "", "none", ""},
       {"binary garbage", "\x00\xFF[\x01=\x02\n\x89PNG\r\n\x00"s, "", "", "none", ""},
       {"lower-case names, BOM, LF and CR lines",
-       "\xEF\xBB\xBF[user]\rTESSELUSERNAME= u2 \n[smtp]\nSERVER=\ts\t\nusetls=1\n", "u2", "", "tls", ""},
-      {"broken lines", "[USER\n=orphan\n[]\nno equals sign\n[SMTP]\nserver = a = b\n", "", "", "none", ""},
+       "\xEF\xBB\xBF[user]\rTESSELUSERNAME= u2 \n[smtp]\nSERVER=\ts\t\nusetls=1\n", "u2", "", "tls",
+       ""},
+      {"broken lines", "[USER\n=orphan\n[]\nno equals sign\n[SMTP]\nserver = a = b\n", "", "",
+       "none", ""},
       {"passwords that are no legacy text",
        "[SMTP]\npassword = XYZ\n[USER]\ntesselPassword = 0123456789abcdef\n", "", "", "none", ""},
       {"password from another machine", "[SMTP]\npassword = " + otherMachine + "\n", "", "", "none",
@@ -337,7 +355,9 @@ TEST_F(MigrationTest, UnreadablePredecessorFileLeavesEverythingForALaterStart) {
   makeLeftovers(folder);
   auto directoryInPlace = [&] { fs::create_directory(oldFile); };
   auto fifoInPlace = [&] { ASSERT_EQ(mkfifo(oldFile.c_str(), 0600), 0); };
-  auto oversized = [&] { writeFile(oldFile, "[USER]\ntesselUsername = u\n" + std::string(2 << 20, ';')); };
+  auto oversized = [&] {
+    writeFile(oldFile, "[USER]\ntesselUsername = u\n" + std::string(2 << 20, ';'));
+  };
   const std::pair<const char*, std::function<void()>> cases[] = {
       {"directory", directoryInPlace}, {"fifo", fifoInPlace}, {"oversized", oversized}};
   for (const auto& [name, makeIt] : cases) {

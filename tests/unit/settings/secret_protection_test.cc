@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "settings/device_identity.h"
@@ -73,13 +73,13 @@ TEST(SecretProtection, RoundTripsAndStoredLength) {
     std::string plain;
     std::size_t base64Size;
   } cases[] = {
-      {"", 44},                                       // IV + one block of 16 x 0x10
+      {"", 44},  // IV + one block of 16 x 0x10
       {"a", 44},
-      {"Pässwörd mit Ümläuten ß", 64},               // 28 bytes of UTF-8
-      {"0123456789abcdef", 64},                       // full padding block added
-      {"0123456789abcdef0123456789abcde", 64},        // 31 bytes
-      {"0123456789abcdef0123456789abcdef", 88},       // 32 bytes: 3 blocks after the IV
-      {"\xF0\x9F\x94\x91 key", 44},                   // four-byte UTF-8
+      {"Pässwörd mit Ümläuten ß", 64},           // 28 bytes of UTF-8
+      {"0123456789abcdef", 64},                  // full padding block added
+      {"0123456789abcdef0123456789abcde", 64},   // 31 bytes
+      {"0123456789abcdef0123456789abcdef", 88},  // 32 bytes: 3 blocks after the IV
+      {"\xF0\x9F\x94\x91 key", 44},              // four-byte UTF-8
   };
   for (const auto& [plain, base64Size] : cases) {
     SCOPED_TRACE(plain);
@@ -129,13 +129,13 @@ TEST(SecretProtection, MalformedStoredTextGivesEmptyText) {
   std::string valid = protectText("x", "pw");  // 48 bytes
   const std::string cases[] = {
       "",
-      "A",                                      // six bits: no byte
+      "A",  // six bits: no byte
       "====",
       "\r\n\t",
-      "AAAA",                                   // 3 bytes
-      valid.substr(0, 40),                      // 30 bytes: no whole cipher block
+      "AAAA",               // 3 bytes
+      valid.substr(0, 40),  // 30 bytes: no whole cipher block
       encodeBase64Bytes(Bytes(31, 7)),
-      encodeBase64Bytes(Bytes(40, 7)),               // 24 cipher bytes: no whole number of blocks
+      encodeBase64Bytes(Bytes(40, 7)),  // 24 cipher bytes: no whole number of blocks
       "not base64 at all!",
       valid.substr(0, 10) + " " + valid.substr(10),
   };
@@ -152,10 +152,13 @@ TEST(SecretProtection, PlainTextEndsAtFirstZeroByte) {
 
 TEST(SecretProtection, BytesThatAreNoUtf8ComeBackReplaced) {
   const std::pair<std::string, std::string> cases[] = {
-      {"a\xFF" "b", "a\uFFFD" "b"},
-      {"\xC0\xAF", "\uFFFD\uFFFD"},          // overlong "/"
-      {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},  // surrogate half
-      {"\xE2\x82", "\uFFFD\uFFFD"},          // cut-off sequence
+      {"a\xFF"
+       "b",
+       "a\uFFFD"
+       "b"},
+      {"\xC0\xAF", "\uFFFD\uFFFD"},              // overlong "/"
+      {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},    // surrogate half
+      {"\xE2\x82", "\uFFFD\uFFFD"},              // cut-off sequence
       {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},  // U+10FFFF stays
   };
   for (const auto& [stored, read] : cases) {
@@ -169,14 +172,10 @@ TEST(SecretProtection, HexConversion) {
     std::string text;
     std::optional<Bytes> bytes;
   } cases[] = {
-      {"", std::nullopt},
-      {"ABC", std::nullopt},
-      {"0a", Bytes{0x0A}},
-      {"fF00", Bytes{0xFF, 0x00}},
-      {"1G", Bytes{0x01}},  // digits up to the first non-digit of the pair
-      {"G1", Bytes{0x00}},
-      {"GG", Bytes{0x00}},
-      {"7f80", Bytes{0x7F, 0x80}},
+      {"", std::nullopt},          {"ABC", std::nullopt}, {"0a", Bytes{0x0A}},
+      {"fF00", Bytes{0xFF, 0x00}}, {"1G", Bytes{0x01}},  // digits up to the first non-digit of the
+                                                         // pair
+      {"G1", Bytes{0x00}},         {"GG", Bytes{0x00}},   {"7f80", Bytes{0x7F, 0x80}},
   };
   for (const auto& [text, bytes] : cases) {
     SCOPED_TRACE(text);
@@ -188,8 +187,13 @@ TEST(SecretProtection, HexConversion) {
 
 TEST(SecretProtection, Base64MatchesRfc4648Vectors) {
   const std::pair<std::string, std::string> cases[] = {
-      {"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& [plain, encoded] : cases) {
     SCOPED_TRACE(plain);
@@ -236,9 +240,9 @@ TEST(SecretProtection, MalformedLegacyTextGivesEmptyText) {
   std::string good = protectTextLegacy("abc", computerName() + "0");
   const std::string cases[] = {
       "",
-      "ABC",                                   // odd number of digits
-      good.substr(0, 30),                      // 15 bytes
-      good + "00",                             // 17 bytes: no whole number of blocks
+      "ABC",               // odd number of digits
+      good.substr(0, 30),  // 15 bytes
+      good + "00",         // 17 bytes: no whole number of blocks
   };
   for (const auto& text : cases) {
     SCOPED_TRACE(text);
