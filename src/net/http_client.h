@@ -89,6 +89,7 @@ class HttpClient {
 
 // Makes handle trust the CA in caFile in addition to the system store
 // (CURLOPT_CAINFO would replace the store). No-op for an empty path.
+// caFile must stay alive until the handle's last transfer has ended.
 void trustExtraCa(CURL* handle, const std::string& caFile);
 
 }  // namespace vm
