@@ -46,6 +46,11 @@ struct ObjectUnref {
 };
 using CssProviderHandle = std::unique_ptr<GtkCssProvider, ObjectUnref>;
 
+struct AttrListUnref {
+  void operator()(PangoAttrList* list) const { pango_attr_list_unref(list); }
+};
+using AttrListHandle = std::unique_ptr<PangoAttrList, AttrListUnref>;
+
 struct FileListFree {
   void operator()(GSList* list) const { g_slist_free_full(list, g_free); }
 };
@@ -80,6 +85,14 @@ GtkWindow* activeWindow() {
   return found;
 }
 
+// Presenting a window that is already shown is what hands it the keyboard
+// focus (and raises it) where no window manager does that for new windows.
+int runShown(GtkWidget* dialog) {
+  gtk_widget_show(dialog);
+  gtk_window_present(GTK_WINDOW(dialog));
+  return gtk_dialog_run(GTK_DIALOG(dialog));
+}
+
 int runMessageBox(GtkMessageType type, GtkButtonsType buttons, const char* iconName,
                   const std::string& text) {
   if (!displayReady()) {
@@ -97,8 +110,7 @@ int runMessageBox(GtkMessageType type, GtkButtonsType buttons, const char* iconN
   gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog.get()), image);
   G_GNUC_END_IGNORE_DEPRECATIONS
   gtk_widget_show(image);
-  gtk_window_present(GTK_WINDOW(dialog.get()));
-  return gtk_dialog_run(GTK_DIALOG(dialog.get()));
+  return runShown(dialog.get());
 }
 
 // The input dialog's state while its nested loop runs.
@@ -158,6 +170,21 @@ void makeCompact(GtkWidget* widget, GtkCssProvider* css) {
   gtk_style_context_add_provider(gtk_widget_get_style_context(widget),
                                  GTK_STYLE_PROVIDER(css),
                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
+// The prompt box is 330 by 100 pixels, sized for the small dialog font of
+// the platform the layout comes from; desktop fonts here are larger, so a
+// prompt that would not fit is drawn smaller (down to a legible limit)
+// before the scroller has to take over.
+void fitPrompt(GtkLabel* label, int width, int height) {
+  for (double scale : {1.0, 0.9, 0.8, 0.7}) {
+    AttrListHandle attributes(pango_attr_list_new());
+    pango_attr_list_insert(attributes.get(), pango_attr_scale_new(scale));
+    gtk_label_set_attributes(label, attributes.get());
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height_for_width(GTK_WIDGET(label), width, &minimum, &natural);
+    if (minimum <= height) return;
+  }
 }
 
 void addFilters(GtkFileChooser* chooser, const std::vector<FileFilter>& filters) {
@@ -317,6 +344,8 @@ std::string GtkDialogs::askText(const std::string& prompt, const std::string& de
   }
 
   gtk_widget_show_all(window.get());
+  // Hidden widgets ask for no space, so the prompt is measured once shown.
+  fitPrompt(GTK_LABEL(label), 330, 100);
   gtk_widget_grab_focus(entry);
   gtk_window_present(gtkWindow);
 
@@ -338,8 +367,7 @@ std::string GtkDialogs::chooseSaveFile(const std::string& title, const std::stri
   // Replacing an existing file is the caller's decision.
   gtk_file_chooser_set_do_overwrite_confirmation(chooser, FALSE);
   if (!proposedName.empty()) gtk_file_chooser_set_current_name(chooser, validUtf8(proposedName).c_str());
-  gtk_window_present(GTK_WINDOW(dialog.get()));
-  if (gtk_dialog_run(GTK_DIALOG(dialog.get())) != GTK_RESPONSE_ACCEPT) return {};
+  if (runShown(dialog.get()) != GTK_RESPONSE_ACCEPT) return {};
   GCharPtr path(gtk_file_chooser_get_filename(chooser));
   return path ? std::string(path.get()) : std::string();
 }
@@ -350,8 +378,7 @@ std::vector<std::string> GtkDialogs::chooseOpenFiles(const std::string& title,
   WindowHandle dialog = newFileChooser(title, GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", filters);
   auto* chooser = GTK_FILE_CHOOSER(dialog.get());
   gtk_file_chooser_set_select_multiple(chooser, TRUE);
-  gtk_window_present(GTK_WINDOW(dialog.get()));
-  if (gtk_dialog_run(GTK_DIALOG(dialog.get())) != GTK_RESPONSE_ACCEPT) return {};
+  if (runShown(dialog.get()) != GTK_RESPONSE_ACCEPT) return {};
   std::vector<std::string> paths;
   FileListHandle files(gtk_file_chooser_get_filenames(chooser));
   for (GSList* item = files.get(); item; item = item->next)

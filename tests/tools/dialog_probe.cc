@@ -13,6 +13,7 @@
 //   --in-main-loop  call the dialog from inside a running gtk_main()
 //   --inspect       print {"shown": ...} with the dialog's window and widget
 //                   facts as soon as it is on screen
+//   --screenshot F  with --inspect: save the dialog's window as PNG file F
 //   --repeat-text N a message text of N copies of "x" (error/info/yesno)
 //
 // "text-nested" opens a second input dialog while the first one waits and
@@ -37,6 +38,7 @@ struct Options {
   bool inMainLoop = false;
   bool inspect = false;
   long repeatText = -1;
+  std::string screenshot;
   std::vector<std::string> args;
 };
 
@@ -74,7 +76,7 @@ json describeWindow(GtkWidget* widget) {
   json facts = {
       {"title", gtk_window_get_title(window) ? gtk_window_get_title(window) : ""},
       {"modal", static_cast<bool>(gtk_window_get_modal(window))},
-      {"owner", owner ? gtk_window_get_title(owner) : nullptr},
+      {"owner", owner && gtk_window_get_title(owner) ? json(gtk_window_get_title(owner)) : json()},
       {"utility", gtk_window_get_type_hint(window) == GDK_WINDOW_TYPE_HINT_UTILITY},
       {"skipTaskbar", static_cast<bool>(gtk_window_get_skip_taskbar_hint(window))},
       {"resizable", static_cast<bool>(gtk_window_get_resizable(window))},
@@ -101,7 +103,7 @@ json describeWindow(GtkWidget* widget) {
   for (GtkWidget* entry : entries) {
     if (!gtk_widget_get_visible(entry)) continue;
     facts["entries"].push_back({{"text", gtk_entry_get_text(GTK_ENTRY(entry))},
-                                {"focus", static_cast<bool>(gtk_widget_has_focus(entry))},
+                                {"focus", static_cast<bool>(gtk_widget_is_focus(entry))},
                                 {"box", boxOf(entry, widget)}});
   }
   facts["buttons"] = json::array();
@@ -123,11 +125,13 @@ json describeWindow(GtkWidget* widget) {
     json filters = json::array();
     GSList* list = gtk_file_chooser_list_filters(chooser);
     for (GSList* item = list; item; item = item->next)
-      filters.push_back(gtk_file_filter_get_name(GTK_FILE_FILTER(item->data)));
+      if (const gchar* name = gtk_file_filter_get_name(GTK_FILE_FILTER(item->data)))
+        filters.push_back(name);
     g_slist_free(list);
     GtkFileFilter* current = gtk_file_chooser_get_filter(chooser);
     facts["filters"] = filters;
-    facts["currentFilter"] = current ? gtk_file_filter_get_name(current) : "";
+    facts["currentFilter"] =
+        current && gtk_file_filter_get_name(current) ? gtk_file_filter_get_name(current) : "";
     facts["selectMultiple"] = static_cast<bool>(gtk_file_chooser_get_select_multiple(chooser));
     facts["confirmOverwrite"] =
         static_cast<bool>(gtk_file_chooser_get_do_overwrite_confirmation(chooser));
@@ -140,21 +144,43 @@ json describeWindow(GtkWidget* widget) {
   return facts;
 }
 
-// Polls until the dialog is on screen and laid out, then reports it once.
+gboolean reportAfterDraw(gpointer data) {
+  if (!inspected) {
+    inspected = true;
+    emit({{"shown", describeWindow(GTK_WIDGET(data))}});
+    if (!options.screenshot.empty()) {
+      GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(data));
+      if (GdkPixbuf* shot = gdk_pixbuf_get_from_window(window, 0, 0, gdk_window_get_width(window),
+                                                       gdk_window_get_height(window))) {
+        gdk_pixbuf_save(shot, options.screenshot.c_str(), "png", nullptr, nullptr);
+        g_object_unref(shot);
+      }
+    }
+  }
+  g_object_unref(data);
+  return G_SOURCE_REMOVE;
+}
+
+gboolean onFirstDraw(GtkWidget* widget, cairo_t*, gpointer) {
+  g_signal_handlers_disconnect_by_func(widget, reinterpret_cast<gpointer>(onFirstDraw), nullptr);
+  g_idle_add(reportAfterDraw, g_object_ref(widget));
+  return FALSE;
+}
+
+// Polls until the dialog is mapped, then reports it after its next draw,
+// when its size and the widgets' places are settled.
 gboolean inspectWhenShown(gpointer) {
-  if (inspected) return G_SOURCE_REMOVE;
   GList* toplevels = gtk_window_list_toplevels();
+  GtkWidget* dialog = nullptr;
   for (GList* item = toplevels; item; item = item->next) {
     GtkWidget* widget = GTK_WIDGET(item->data);
-    if (widget == mainWindow || !gtk_widget_get_mapped(widget)) continue;
-    GtkAllocation allocation;
-    gtk_widget_get_allocation(widget, &allocation);
-    if (allocation.width <= 1) continue;
-    emit({{"shown", describeWindow(widget)}});
-    inspected = true;
+    if (widget != mainWindow && gtk_widget_get_mapped(widget)) dialog = widget;
   }
   g_list_free(toplevels);
-  return inspected ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+  if (!dialog) return G_SOURCE_CONTINUE;
+  g_signal_connect_after(dialog, "draw", G_CALLBACK(onFirstDraw), nullptr);
+  gtk_widget_queue_draw(dialog);
+  return G_SOURCE_REMOVE;
 }
 
 gboolean openNested(gpointer) {
@@ -231,6 +257,8 @@ int main(int argc, char** argv) {
       options.inMainLoop = true;
     else if (!std::strcmp(argv[i], "--inspect"))
       options.inspect = true;
+    else if (!std::strcmp(argv[i], "--screenshot") && i + 1 < argc)
+      options.screenshot = argv[++i];
     else if (!std::strcmp(argv[i], "--repeat-text") && i + 1 < argc)
       options.repeatText = std::strtol(argv[++i], nullptr, 10);
     else
