@@ -43,7 +43,7 @@ def test_bindings_survive_reload_and_navigation(display, tmp_path):
     first = """
       const n = Number(sessionStorage.getItem('loads') || 0) + 1;
       sessionStorage.setItem('loads', n);
-      report('load', {n: n, get: await outcome(() => window.getSetting('k', 'd' + n))});
+      await report('load', {n: n, get: await outcome(() => window.getSetting('k', 'd' + n))});
       if (n === 1) location.reload();
       else if (n === 2) location.href = '/second.html';
     """

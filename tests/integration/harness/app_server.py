@@ -113,6 +113,10 @@ class AppServer:
                 self.send_header("Content-Type", ctype)
                 self.send_header("Content-Length", str(len(data)))
                 self.send_header("Cache-Control", "no-store")
+                # One request per connection: a kept-alive connection that a
+                # navigating page drops would otherwise lose the next report.
+                self.send_header("Connection", "close")
+                self.close_connection = True
                 self.end_headers()
                 self.wfile.write(data)
 
