@@ -4,10 +4,14 @@
 
 namespace vm {
 
-bool initGui() {
+namespace {
+// Start-up normally initialises GTK with the program's arguments; this covers
+// callers that open the window without it (test hosts).
+bool guiReady() {
   static bool ok = gtk_init_check(nullptr, nullptr);
   return ok;
 }
+}  // namespace
 
 void runEventLoopPass(bool mayBlock) { g_main_context_iteration(nullptr, mayBlock ? TRUE : FALSE); }
 
@@ -47,7 +51,7 @@ void TopWindow::reportChanges() {
 
 std::unique_ptr<TopWindow> TopWindow::create(const std::string& title, const WindowGeometry& geometry,
                                              int minWidth, int minHeight, Events events) {
-  if (!initGui()) return nullptr;
+  if (!guiReady()) return nullptr;
   std::unique_ptr<TopWindow> w(new TopWindow());
   w->events_ = std::move(events);
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);

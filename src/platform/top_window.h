@@ -9,9 +9,6 @@ typedef struct _GtkWidget GtkWidget;
 
 namespace vm {
 
-// Initialises GTK once; false when no display can be opened.
-bool initGui();
-
 // Runs one pass of the GLib main context. With mayBlock it sleeps in the
 // context's poll until something is due or wakeEventLoop() is called, so an
 // idle window costs no CPU.

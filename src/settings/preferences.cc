@@ -78,7 +78,8 @@ class Preferences::Session {
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
       if (auto bytes = readWholeFile(path)) {
         doc_ = IniDocument::parse(*bytes);
-        writable_ = ::access(path.c_str(), W_OK) == 0;
+        // A file without write permission is read-only, also for root.
+        writable_ = (st.st_mode & S_IWUSR) && ::access(path.c_str(), W_OK) == 0;
         return true;
       }
     } else if (int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600); fd >= 0) {

@@ -14,6 +14,7 @@
 
 #include "app/command_line.h"
 #include "app/main_window.h"
+#include "app/offline_page.h"
 #include "app/process_state.h"
 #include "diag/log_commands.h"
 #include "platform/paths.h"
@@ -21,16 +22,6 @@
 
 namespace {
 
-const char* kOfflinePage =
-    "<h1>Unable To reach the tessel application servers.</h1><p>Please make sure your internet "
-    "connection is enabled and you're not blocking any internet traffic for this application.</p>"
-    "<p>It also might be because of some maintenance. If you are sure that the internet connection "
-    "is fine, try it again later.</p><center><button onclick=\"retry(this);\" style=\"font-size: "
-    "130%;\" autofocus>Try again</button>&nbsp;<button onclick=\"proxy(this);\" style=\"font-size: "
-    "130%;\" autofocus>Enter proxy server</button></center><script>async function retry(me) "
-    "{me.style.display = 'none';await new Promise(r => setTimeout(r, 1000));window.reload();}async "
-    "function proxy(me) {me.style.display = 'none';await new Promise(r => setTimeout(r, "
-    "1000));window.askProxy();}</script>";
 
 std::string env(const char* name) {
   const char* v = std::getenv(name);
@@ -49,8 +40,8 @@ std::string readUrl() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vm::ProcessState state{vm::Preferences(vm::appDataFolder())};
-  state.offlinePage = kOfflinePage;
+  vm::ProcessState state{vm::Preferences(vm::appDataFolder()), vm::appDataFolder()};
+  state.offlinePage = vm::kOfflinePage;
   if (!env("VELOMARK_TEST_LOG").empty()) {
     state.log.setPath(env("VELOMARK_TEST_LOG"));
     state.log.open();

@@ -42,6 +42,8 @@ class TestCa:
     """A certificate authority and one server certificate for 127.0.0.0/8
     addresses, made with the openssl command line."""
 
+    __test__ = False  # not a pytest test class despite its name
+
     def __init__(self, folder: Path, hosts=("127.0.0.1", "127.0.0.2", "127.0.0.3")):
         folder.mkdir(parents=True, exist_ok=True)
         self.ca_file = folder / "ca.pem"

@@ -1,0 +1,205 @@
+#include "settings/preferences.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <filesystem>
+#include <set>
+
+#include "settings/device_identity.h"
+#include "settings/ini_document.h"
+#include "support/temp_dir.h"
+
+namespace vm {
+namespace {
+
+using test::readFile;
+using test::writeFile;
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+class PreferencesTest : public ::testing::Test {
+ protected:
+  test::TempDir dir;
+  std::string folder = dir.path() + "tessel/";
+  std::string file = folder + "velomark_client.ini";
+  std::vector<std::string> unusable;
+  Preferences prefs{folder};
+
+  void SetUp() override {
+    prefs.setUnusableHandler([this](const std::string& p) { unusable.push_back(p); });
+  }
+};
+
+TEST_F(PreferencesTest, FirstReadCreatesFolderAndFileWithBomAndEmptyLine) {
+  EXPECT_EQ(prefs.readSetting("debug", "dflt", "WebApp"), "dflt");
+  EXPECT_EQ(readFile(file), kBom + "\r\n");
+  EXPECT_TRUE(unusable.empty());
+}
+
+TEST_F(PreferencesTest, WritesByteExactLayout) {
+  prefs.writeSetting("deviceId", "ID-1", "");
+  prefs.writeSetting("debug", "true", "WebApp");
+  prefs.writeSetting("left", "100", "main");
+  prefs.writeSetting("lang", "de", "WebApp");
+  prefs.writeSetting("proxy", "", "");
+  EXPECT_EQ(readFile(file), kBom +
+                                "\r\n"
+                                "deviceId = ID-1\r\n"
+                                "proxy = \r\n"
+                                "[WebApp]\r\n"
+                                "debug = true\r\n"
+                                "lang = de\r\n"
+                                "\r\n"
+                                "[main]\r\n"
+                                "left = 100\r\n");
+}
+
+TEST_F(PreferencesTest, KeepsCommentsUnknownGroupsAndMatchesCaseInsensitively) {
+  mkdir(folder.c_str(), 0700);
+  writeFile(file,
+            "; written by hand\n"
+            "[webapp]\n"
+            "  DEBUG\t=  true  \n"
+            "empty =\n"
+            "[Other]\r\n"
+            "x=1\r\n"
+            "not a key line\r\n");
+  EXPECT_EQ(prefs.readSetting("debug", "", "WebApp"), "true");
+  EXPECT_EQ(prefs.readSetting("empty", "dflt", "WEBAPP"), "");
+  EXPECT_EQ(prefs.readSetting("x", "", "other"), "1");
+  EXPECT_EQ(prefs.readSetting("x", "none", "WebApp"), "none");
+  // A read of an existing file writes nothing.
+  EXPECT_EQ(readFile(file).substr(0, 16), "; written by han");
+
+  prefs.writeSetting("new", "v", "WebApp");
+  EXPECT_EQ(readFile(file), kBom +
+                                "\r\n"
+                                "; written by hand\r\n"
+                                "[webapp]\r\n"
+                                "DEBUG = true\r\n"
+                                "empty = \r\n"
+                                "new = v\r\n"
+                                "\r\n"
+                                "[Other]\r\n"
+                                "x = 1\r\n"
+                                "not a key line\r\n");
+}
+
+TEST_F(PreferencesTest, RemoveKeepsEmptyGroupLine) {
+  prefs.writeSetting("a", "1", "WebApp");
+  prefs.removeSetting("A", "WebApp");
+  prefs.removeSetting("missing", "Nowhere");
+  EXPECT_EQ(readFile(file), kBom + "\r\n[WebApp]\r\n");
+}
+
+TEST_F(PreferencesTest, SettingsAsJsonListsOneGroupOnly) {
+  EXPECT_EQ(prefs.settingsAsJson("WebApp"), "{}");
+  prefs.writeSetting("deviceId", "X", "");
+  prefs.writeSetting("a", "1", "WebApp");
+  prefs.writeSetting("q", "say \"hi\"/\\", "WebApp");
+  prefs.writeSetting("left", "5", "main");
+  EXPECT_EQ(prefs.settingsAsJson("WebApp"), R"({"a":"1","q":"say \"hi\"/\\"})");
+}
+
+TEST_F(PreferencesTest, ValueWithLineBreaksCannotAddKeysOrGroups) {
+  prefs.writeSetting("a", "x\r\n[main]\nleft = 1\rz", "WebApp");
+  EXPECT_EQ(prefs.readSetting("a", "", "WebApp"), "x [main] left = 1 z");
+  EXPECT_EQ(prefs.readSetting("left", "none", "main"), "none");
+  EXPECT_EQ(prefs.settingsAsJson("WebApp"), R"({"a":"x [main] left = 1 z"})");
+}
+
+TEST_F(PreferencesTest, BlanksAroundValuesAreNotReadBack) {
+  prefs.writeSetting("a", "  padded\t", "WebApp");
+  EXPECT_EQ(prefs.readSetting("a", "", "WebApp"), "padded");
+}
+
+TEST_F(PreferencesTest, UnusableFileCallsHandlerAndReturnsDefault) {
+  Preferences broken(dir.path() + "no/such/folder/");
+  std::vector<std::string> seen;
+  broken.setUnusableHandler([&](const std::string& p) { seen.push_back(p); });
+  EXPECT_EQ(broken.readSetting("k", "d", "WebApp"), "d");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0], dir.path() + "no/such/folder/velomark_client.ini");
+}
+
+TEST_F(PreferencesTest, ReadOnlyFileKeepsReadsWorkingAndIsNotReplaced) {
+  prefs.writeSetting("a", "1", "WebApp");
+  chmod(file.c_str(), 0400);
+  prefs.writeSetting("a", "2", "WebApp");
+  EXPECT_EQ(prefs.readSetting("a", "", "WebApp"), "1");
+}
+
+TEST_F(PreferencesTest, RewriteLeavesNoTemporaryFilesBehind) {
+  for (int i = 0; i < 20; ++i) prefs.writeSetting("k" + std::to_string(i), "v", "WebApp");
+  int entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(folder)) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(DeviceIdentity, NewIdentifierHasVersion4Form) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 200; ++i) {
+    std::string id = newIdentifier();
+    ASSERT_EQ(id.size(), 36u);
+    for (int pos : {8, 13, 18, 23}) EXPECT_EQ(id[pos], '-');
+    EXPECT_EQ(id[14], '4');
+    EXPECT_NE(std::string("89AB").find(id[19]), std::string::npos) << id;
+    for (char c : id) EXPECT_NE(std::string("0123456789ABCDEF-").find(c), std::string::npos) << id;
+    seen.insert(id);
+  }
+  EXPECT_EQ(seen.size(), 200u);
+}
+
+TEST_F(PreferencesTest, DeviceIdentifierIsMadeOnceAndKept) {
+  std::string first = deviceIdentifier(prefs);
+  auto written = readFile(file);
+  EXPECT_EQ(deviceIdentifier(prefs), first);
+  Preferences again(folder);
+  EXPECT_EQ(deviceIdentifier(again), first);
+  EXPECT_EQ(readFile(file), written);
+  EXPECT_EQ(prefs.settingsAsJson("WebApp"), "{}");
+}
+
+TEST_F(PreferencesTest, BlankDeviceIdentifierIsReplaced) {
+  mkdir(folder.c_str(), 0700);
+  writeFile(file, "deviceId =    \r\n");
+  std::string id = deviceIdentifier(prefs);
+  EXPECT_EQ(id.size(), 36u);
+  EXPECT_EQ(prefs.readSetting("deviceId", "", ""), id);
+}
+
+// A kill at any moment of a rewrite leaves either the old or the new file,
+// never a truncated one: the device identifier must survive.
+TEST_F(PreferencesTest, KillDuringRewriteNeverBreaksTheFile) {
+  std::string id = deviceIdentifier(prefs);
+  for (int round = 0; round < 15; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Preferences writer(folder);
+      std::string big(4000, 'x');
+      for (long i = 0;; ++i) writer.writeSetting("k" + std::to_string(i % 50), big, "WebApp");
+    }
+    usleep(2000 + round * 1500);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::string bytes = readFile(file);
+    ASSERT_EQ(bytes.substr(0, 5), kBom + "\r\n") << "round " << round;
+    auto doc = IniDocument::parse(bytes);
+    const std::string* stored = doc.find("", "deviceId");
+    ASSERT_NE(stored, nullptr) << "round " << round;
+    EXPECT_EQ(*stored, id);
+  }
+}
+
+}  // namespace
+}  // namespace vm

@@ -1,0 +1,52 @@
+// A Dialogs fake that records what was shown and answers from a script.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/dialogs.h"
+
+namespace vm::test {
+
+class RecordingDialogs : public Dialogs {
+ public:
+  std::vector<std::string> errors, infos, questions, prompts;
+  std::deque<std::string> saveAnswers, textAnswers;
+  std::deque<std::vector<std::string>> openAnswers;
+  bool yesNoAnswer = false;
+
+  void showError(const std::string& text) override { errors.push_back(text); }
+  void showInfo(const std::string& text) override { infos.push_back(text); }
+  bool askYesNo(const std::string& text) override {
+    questions.push_back(text);
+    return yesNoAnswer;
+  }
+  std::string askText(const std::string& prompt, const std::string&, bool* confirmed) override {
+    prompts.push_back(prompt);
+    std::string answer = pop(textAnswers);
+    if (confirmed) *confirmed = !answer.empty();
+    return answer;
+  }
+  std::string chooseSaveFile(const std::string&, const std::string&,
+                             const std::vector<FileFilter>&) override {
+    return pop(saveAnswers);
+  }
+  std::vector<std::string> chooseOpenFiles(const std::string&,
+                                           const std::vector<FileFilter>&) override {
+    if (openAnswers.empty()) return {};
+    auto answer = openAnswers.front();
+    openAnswers.pop_front();
+    return answer;
+  }
+
+ private:
+  static std::string pop(std::deque<std::string>& queue) {
+    if (queue.empty()) return {};
+    std::string s = queue.front();
+    queue.pop_front();
+    return s;
+  }
+};
+
+}  // namespace vm::test
