@@ -8,7 +8,7 @@ import signal
 import pytest
 
 from harness.app_server import AppServer, TestCa, page
-from harness.client_run import ClientRun, wait_for
+from harness.client_run import ClientRun, client_binary, wait_for
 from harness.fixtures import display  # noqa: F401
 from harness.ini import ini_value
 from harness.virtual_display import send_close_request
@@ -168,3 +168,17 @@ def test_https_pages_are_checked_against_the_extra_ca(display, tmp_path, trusted
             else:
                 run.wait_log(f"ERROR: TLS certificate of [{server.url('/app.html')}] refused")
                 assert server.results == {}
+
+
+def test_the_client_binary_runs_its_main_window(display, tmp_path):
+    # The test build's application hosts do not resolve: the client decides on
+    # the offline page, shows it in its main window and ends on a close request.
+    log = tmp_path / "client.log"
+    run = ClientRun(display, tmp_path, binary=client_binary(), args=["-l", str(log)])
+    with run:
+        window = display.find_window("velomark client", timeout=90)
+        assert display.xdotool("getwindowname", window) == TITLE
+        wait_for(lambda: log.exists() and "Final URL to load app from: []" in log.read_text(errors="replace"),
+                 timeout=90, what="the URL decision in the log")
+        send_close_request(display.display, window)
+        assert run.wait_exit(60) == 0

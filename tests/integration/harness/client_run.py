@@ -22,7 +22,7 @@ printf -- '--end--\\n' >> "{log}"
 
 
 def client_binary():
-    return BUILD_DIR / "velomark_client"
+    return BUILD_DIR / "src" / "velomark_client"
 
 
 def window_host_binary():
