@@ -10,6 +10,7 @@ import pytest
 from harness.app_server import AppServer, TestCa, page
 from harness.client_run import ClientRun, client_binary, wait_for
 from harness.fixtures import display  # noqa: F401
+from harness.http_proxy import HttpProxy
 from harness.ini import ini_value
 from harness.virtual_display import send_close_request
 
@@ -182,3 +183,25 @@ def test_the_client_binary_runs_its_main_window(display, tmp_path):
                  timeout=90, what="the URL decision in the log")
         send_close_request(display.display, window)
         assert run.wait_exit(60) == 0
+
+
+@pytest.mark.parametrize("password", ["s3cret", "wrong"])
+def test_the_web_view_goes_through_its_proxy_with_the_credentials(display, tmp_path, password):
+    script = "await report('proxied', await outcome(() => window.getSetting('k', 'via proxy')));"
+    with AppServer(host="127.0.0.3", routes={"/app.html": page(script)}) as server, \
+            HttpProxy("ProxyUser", "s3cret") as proxy:
+        run = ClientRun(display, tmp_path, env={"VELOMARK_TEST_PROXY": f"127.0.0.1 {proxy.port} ProxyUser {password}"})
+        run.set_app_url(server.url("/app.html"))
+        with run:
+            if password == "wrong":
+                # Refused credentials are not offered again and again.
+                run.wait_log("ERROR: Proxy authentication failed")
+                assert server.requests == []
+                return
+            assert server.wait_result("proxied") == {"ok": "via proxy"}
+        page_requests = [s for s in proxy.seen if s[1] == server.url("/app.html")]
+        # The first try has no credentials and gets 407; the answer to the
+        # engine's authentication request carries them.
+        assert page_requests[0][2] is False
+        assert page_requests[-1][2] is True
+        assert ("POST", server.url("/result/proxied"), True) in proxy.seen

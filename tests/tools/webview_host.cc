@@ -5,6 +5,7 @@
 //                           on every decision (missing or empty: offline page)
 //   VELOMARK_TEST_LOG       log file path; logging is on when set
 //   VELOMARK_TEST_EXTRA_CA  PEM file trusted by the web view besides the system
+//   VELOMARK_TEST_PROXY     "host port user password": the web view's proxy
 // getHostInfo is replaced by an echo: it answers its first argument's text
 // as is (so tests can hand back text that is no JSON), or nothing when it is
 // called without arguments.
@@ -52,6 +53,12 @@ int main(int argc, char** argv) {
   vm::MainWindowInputs inputs;
   inputs.applicationUrl = readUrl;
   inputs.extraCaFile = env("VELOMARK_TEST_EXTRA_CA");
+  inputs.webViewProxy = [] {
+    vm::WebViewProxy proxy;
+    std::istringstream fields(env("VELOMARK_TEST_PROXY"));
+    fields >> proxy.host >> proxy.port >> proxy.user >> proxy.password;
+    return proxy;
+  };
   auto& prefs = state.prefs;
   inputs.handlers = {
       {"getHostInfo",
