@@ -146,12 +146,22 @@ def test_a_killed_web_process_is_logged_and_the_page_comes_back(display, tmp_pat
         run.set_app_url(server.url("/app.html"))
         with run:
             assert server.wait_result("load") == {"ok": "back"}
-            victims = run.processes_named("WebKitWebProcess")
-            assert victims
-            for pid in victims:
-                os.kill(pid, signal.SIGKILL)
-            assert server.wait_result("load", count=2) == {"ok": "back"}
-            run.wait_log("ERROR: Web process ended (crashed); reloading")
+
+            def kill_web_processes():
+                victims = wait_for(lambda: run.processes_named("WebKitWebProcess"), what="a web process")
+                for pid in victims:
+                    os.kill(pid, signal.SIGKILL)
+
+            # Three crashes within a minute are reloaded, with the bridge working again ...
+            for reloads in (1, 2, 3):
+                kill_web_processes()
+                assert server.wait_result("load", count=1 + reloads) == {"ok": "back"}
+                wait_for(lambda: run.log_text().count("ERROR: Web process ended (crashed); reloading") == reloads,
+                         what=f"crash #{reloads} in the log")
+            # ... a fourth is only logged, so a page that kills the engine cannot spin.
+            kill_web_processes()
+            run.wait_log("ERROR: Web process ended (crashed); not reloaded, too many restarts")
+            assert len(server.results["load"]) == 4
 
 
 @pytest.mark.parametrize("trusted", [True, False])
