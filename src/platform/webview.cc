@@ -223,14 +223,6 @@ std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions
                                              "user-content-manager", self->content_, "settings",
                                              settings, nullptr));
   g_object_unref(settings);
-  if (!options.developerTools) {
-    // Without developer tools the context menu only offers navigation that
-    // the window has no use for.
-    g_signal_connect(self->view_, "context-menu", G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*,
-                                                                GdkEvent*, WebKitHitTestResult*,
-                                                                gpointer) -> gboolean { return TRUE; }),
-                     nullptr);
-  }
   g_signal_connect(self->view_, "load-changed", G_CALLBACK(Signals::loadChanged), self.get());
   g_signal_connect(self->view_, "web-process-terminated", G_CALLBACK(Signals::terminated), self.get());
   g_signal_connect(self->view_, "decide-policy", G_CALLBACK(Signals::decidePolicy), self.get());

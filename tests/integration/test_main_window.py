@@ -215,3 +215,4 @@ def test_the_web_view_goes_through_its_proxy_with_the_credentials(display, tmp_p
         assert page_requests[0][2] is False
         assert page_requests[-1][2] is True
         assert ("POST", server.url("/result/proxied"), True) in proxy.seen
+
