@@ -17,6 +17,8 @@ MainWindowInputs clientMainWindowInputs(ProcessState& state) {
   MainWindowInputs inputs;
   inputs.opener = openWithSystem;
   inputs.extraCaFile = config::kExtraCaFile;
+  // Read after the URL decision, which applies the proxy for the servers.
+  inputs.webViewProxy = [&state] { return state.webViewProxy; };
   inputs.applicationUrl = [&state]() -> std::string {
     if (!state.dialogs) return {};
     AppUrlContext context{state.prefs, *state.dialogs, state.http, state.appChannel,
