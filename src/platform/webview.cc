@@ -181,7 +181,7 @@ WebView::WebView(const WebViewOptions& options) : options_(options) {}
 std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions& options) {
   std::unique_ptr<WebView> self(new WebView(options));
 
-  WebKitWebsiteDataManager* data =
+  g_autoptr(WebKitWebsiteDataManager) data =
       options.cacheFolder.empty()
           ? webkit_website_data_manager_new(nullptr)
           : webkit_website_data_manager_new("base-cache-directory", options.cacheFolder.c_str(),
@@ -196,7 +196,6 @@ std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions
     webkit_network_proxy_settings_free(proxy);
   }
   self->context_ = webkit_web_context_new_with_website_data_manager(data);
-  g_object_unref(data);
 
   if (!options.extraCaFile.empty()) {
     GError* raw = nullptr;
@@ -213,7 +212,7 @@ std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions
   g_signal_connect(self->content_, "script-message-with-reply-received::velomarkBridge",
                    G_CALLBACK(Signals::message), self.get());
 
-  WebKitSettings* settings = webkit_settings_new();
+  g_autoptr(WebKitSettings) settings = webkit_settings_new();
   webkit_settings_set_enable_developer_extras(settings, options.developerTools);
   // A page restored from the back-forward cache would keep a secret that is
   // no longer valid; every top-level page must start afresh.
@@ -222,7 +221,6 @@ std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions
   self->view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", self->context_,
                                              "user-content-manager", self->content_, "settings",
                                              settings, nullptr));
-  g_object_unref(settings);
   g_signal_connect(self->view_, "load-changed", G_CALLBACK(Signals::loadChanged), self.get());
   g_signal_connect(self->view_, "web-process-terminated", G_CALLBACK(Signals::terminated), self.get());
   g_signal_connect(self->view_, "decide-policy", G_CALLBACK(Signals::decidePolicy), self.get());
@@ -384,21 +382,16 @@ bool WebView::onTlsError(const char* uri, void* certificatePtr) {
     writeLog(std::string("ERROR: TLS certificate of [") + (uri ? uri : "") + "] refused");
     return false;
   }
-  GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
-  if (!parsed || !g_uri_get_host(parsed)) {
-    if (parsed) g_uri_unref(parsed);
-    return false;
-  }
+  g_autoptr(GUri) parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
+  if (!parsed || !g_uri_get_host(parsed)) return false;
   std::string host = g_uri_get_host(parsed);
   int port = g_uri_get_port(parsed);
-  g_uri_unref(parsed);
-  GSocketConnectable* identity = g_network_address_new(host.c_str(), port > 0 ? port : 443);
+  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port > 0 ? port : 443);
   GError* raw = nullptr;
   GTlsCertificateFlags flags = g_tls_database_verify_chain(
       extraCa_, certificate, G_TLS_DATABASE_PURPOSE_AUTHENTICATE_SERVER, identity, nullptr,
       G_TLS_DATABASE_VERIFY_NONE, nullptr, &raw);
   ErrorPtr error(raw);
-  g_object_unref(identity);
   if (error || flags != 0) {
     writeLog(std::string("ERROR: TLS certificate of [") + uri + "] refused");
     return false;
