@@ -98,3 +98,27 @@ def test_only_the_app_origins_top_level_page_may_call(display, tmp_path):
                 assert top == {"hello": {"undefined": True}, "forged": {"error": "Bridge call refused"},
                                "direct": {"error": "Bridge call refused"}}
             assert ini_value(run.ini_text(), "WebApp", "stolen") is None
+
+
+def test_binding_again_replaces_and_unbinding_removes_also_on_the_open_page(display, tmp_path):
+    # The window host's sendLog rebinds getSetting and unbinds getHostInfo.
+    script = """
+      const n = Number(sessionStorage.getItem('loads') || 0) + 1;
+      sessionStorage.setItem('loads', n);
+      if (n === 1) {
+        await report('before', {get: await outcome(() => window.getSetting('k', 'd')),
+                                info: typeof window.getHostInfo});
+        await window.sendLog();
+      }
+      await report('after', {get: await outcome(() => window.getSetting('k', 'd')),
+                             info: typeof window.getHostInfo, load: n});
+      if (n === 1) location.reload();
+    """
+    with AppServer(routes={"/app.html": page(script)}) as server:
+        run = ClientRun(display, tmp_path)
+        run.set_app_url(server.url("/app.html"))
+        with run:
+            assert server.wait_result("before") == {"get": {"ok": "d"}, "info": "function"}
+            # The open page sees the change at once, and the next page keeps it.
+            assert server.wait_result("after", count=1) == {"get": {"ok": "replaced"}, "info": "undefined", "load": 1}
+            assert server.wait_result("after", count=2) == {"get": {"ok": "replaced"}, "info": "undefined", "load": 2}

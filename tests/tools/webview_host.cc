@@ -8,7 +8,9 @@
 //   VELOMARK_TEST_PROXY     "host port user password": the web view's proxy
 // getHostInfo is replaced by an echo: it answers its first argument's text
 // as is (so tests can hand back text that is no JSON), or nothing when it is
-// called without arguments.
+// called without arguments. sendLog is replaced by a hook that changes the
+// bindings while the page runs: it unbinds getHostInfo and binds getSetting
+// again to a handler that always answers "replaced".
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -72,6 +74,14 @@ int main(int argc, char** argv) {
       {"getSetting", [&prefs](const std::string& a) { return vm::getSettingCommand(prefs, a); }},
       {"getAllSettings", [&prefs](const std::string& a) { return vm::getAllSettingsCommand(prefs, a); }},
       {"sendLogEntry", [&state](const std::string& a) { return vm::sendLogEntryCommand(state.log, a); }},
+      {"sendLog",
+       [](const std::string&) -> vm::BridgeAnswer {
+         if (vm::WebView* view = vm::mainWebView()) {
+           view->unbind("getHostInfo");
+           view->bind("getSetting", [](const std::string&) -> vm::BridgeAnswer { return "\"replaced\""; });
+         }
+         return std::nullopt;
+       }},
   };
   vm::runMainWindow(state, commandLine, std::move(inputs));
   return 0;
