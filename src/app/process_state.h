@@ -13,6 +13,7 @@
 #include "mail/address_book.h"
 #include "net/http_client.h"
 #include "platform/dialogs.h"
+#include "platform/webview.h"
 #include "settings/preferences.h"
 
 namespace vm {
@@ -34,6 +35,7 @@ struct ProcessState {
   HttpClient http;
   AppChannel appChannel;       // release channel and mode of the loaded application
   std::string effectiveProxy;  // the proxy in force; empty means none
+  WebViewProxy webViewProxy;   // fixed when the main web view is created
   Preferences prefs;
   AddressBook addressBook;
   Dialogs* dialogs = nullptr;

@@ -11,6 +11,7 @@
 #include "app/offline_page.h"
 #include "app/process_state.h"
 #include "diag/log_commands.h"
+#include "app/client_bridge.h"
 #include "platform/gui.h"
 #include "platform/paths.h"
 #include "settings/migration.h"
@@ -117,6 +118,7 @@ int runClient(int argc, char** argv) {
   if (state.developerMode == "true")
     writeLog("Detected TS_PLSKEYID and/or TS_CLKEYID. Turn on developerMode for getHostInfo call.");
 
+  if (runMainWindow(state, cmd, clientMainWindowInputs(state)) == MainWindowEnd::EarlyEnd) return 0;
   shutDown(state);
   return 0;
 }
