@@ -9,7 +9,6 @@
 // Answer: {"ok", "resultCode", "resultText", "tokenProvider"}.
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -25,11 +24,16 @@ std::string text(const nlohmann::json& doc, const char* key) {
   return it != doc.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// Sized up front: growing the buffer while reading would briefly hold the
+// attachment twice and distort the memory benchmark.
 bool readWholeFile(const std::string& path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
+  const std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  out.resize(static_cast<std::size_t>(size));
+  in.seekg(0);
+  return static_cast<bool>(in.read(out.data(), size));
 }
 
 }  // namespace
