@@ -227,7 +227,14 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
   // The sender, the reply address and the recipients go verbatim into header
   // lines and SMTP commands: a CR or LF in one of them would add header lines
   // or smuggle further commands into the envelope, so nothing is sent.
-  const std::string unsafeField = fieldWithLineBreak(request.sender, request.replyTo, recipients);
+  std::string unsafeField = fieldWithLineBreak(request.sender, request.replyTo, recipients);
+  // The file name goes into the attachment part's Content-Disposition line,
+  // which libcurl escapes only for quotes and backslashes.
+  for (const MailAttachment& attachment : request.attachments) {
+    if (unsafeField.empty() && attachment.fileName.find_first_of("\r\n") != std::string::npos) {
+      unsafeField = "attachment file name";
+    }
+  }
   if (!unsafeField.empty()) {
     request.resultCode = kUnsafeFieldCode;
     request.resultText = "Line break in the " + unsafeField + ", nothing was sent";

@@ -254,6 +254,8 @@ def test_dropped_connection_gives_libcurl_error(tmp_path):
 
 @pytest.mark.parametrize("field, value, named", [
     ("sender", "a@example.com\r\nRCPT TO:<victim@example.org>", "sender"),
+    ("attachments", [{"fileName": "a.pdf\r\nContent-Type: text/html", "base64": "QQ=="}],
+     "attachment file name"),
     ("sender", "a@example.com\n", "sender"),
     ("replyTo", "r@example.com\r\nBcc: victim@example.org", "reply address"),
     ("recipients", "to@example.org,x@example.org\rRCPT TO:<victim@example.org>", "recipients"),
