@@ -199,11 +199,11 @@ bool AddressBook::rememberAddresses(const std::string& recipients) {
     // Bound, so quotes and every other character are stored as they are.
     Statement insert =
         prepare(db_.get(), "INSERT OR IGNORE INTO tblmailaddresses (address) VALUES (?1)");
-    const bool ok = insert &&
-                    sqlite3_bind_text(insert.get(), 1, address.data(),
-                                      static_cast<int>(address.size()), SQLITE_TRANSIENT) ==
-                        SQLITE_OK &&
-                    sqlite3_step(insert.get()) == SQLITE_DONE;
+    const bool ok =
+        insert &&
+        sqlite3_bind_text(insert.get(), 1, address.data(), static_cast<int>(address.size()),
+                          SQLITE_TRANSIENT) == SQLITE_OK &&
+        sqlite3_step(insert.get()) == SQLITE_DONE;
     if (!ok) {
       log_.write("Failed to insert tblmailaddresses entry (" + errorText(db_.get()) + ")");
       return false;

@@ -34,9 +34,8 @@ std::string_view fileNameExtension(std::string_view fileName) {
 std::string mimeTypeForFile(const std::string& fileName) {
   const std::string_view extension = fileNameExtension(fileName);
   if (extension.empty()) return kDefaultType;
-  const auto row = std::find_if(std::begin(kRows), std::end(kRows), [&](const MimeTableRow& r) {
-    return extension == r.extension;
-  });
+  const auto row = std::find_if(std::begin(kRows), std::end(kRows),
+                                [&](const MimeTableRow& r) { return extension == r.extension; });
   return row == std::end(kRows) ? kDefaultType : row->type;
 }
 

@@ -1,9 +1,5 @@
 #include "mail/smtp_transfer.h"
 
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +10,7 @@
 #include "diag/log_writer.h"
 #include "mail/message_headers.h"
 #include "mail/mime_types.h"
+#include "net/http_client.h"
 #include "settings/device_identity.h"
 
 namespace vm {
@@ -46,29 +43,6 @@ bool appendTo(StringList& list, const std::string& text) {
   (void)list.release();
   list.reset(head);
   return true;
-}
-
-CURLcode addExtraCa(CURL*, void* sslContext, void* caFile) {
-  const auto* path = static_cast<const std::string*>(caFile);
-  // The context already holds the system store that libcurl loaded, so the
-  // extra CA is trusted beside it rather than instead of it.
-  X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
-  if (store == nullptr || X509_STORE_load_file(store, path->c_str()) != 1) {
-    ERR_clear_error();
-    writeLog("WARN: Extra CA file not loaded [" + *path + "]");
-  }
-  return CURLE_OK;
-}
-
-void trustExtraCa(CURL* handle, const std::string& caFile) {
-  if (caFile.empty()) return;
-#if LIBCURL_VERSION_NUM >= 0x075700
-  // A cached CA store would outlive this handle's addition and leak it into
-  // later transfers that never asked for it.
-  curl_easy_setopt(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
-#endif
-  curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, addExtraCa);
-  curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, &caFile);
 }
 
 // Server replies and TLS records need not be UTF-8; invalid bytes become

@@ -76,8 +76,9 @@ TEST_F(AddressBookTest, FirstListOnNewProfileCreatesFolderFileAndTable) {
   struct stat st;
   ASSERT_EQ(stat(dbPath.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
-  EXPECT_EQ(RawDb(dbPath).column("SELECT sql FROM sqlite_master WHERE type = 'table'"),
-            std::vector<std::string>{"CREATE TABLE tblmailaddresses (address CHAR(255) PRIMARY KEY)"});
+  EXPECT_EQ(
+      RawDb(dbPath).column("SELECT sql FROM sqlite_master WHERE type = 'table'"),
+      std::vector<std::string>{"CREATE TABLE tblmailaddresses (address CHAR(255) PRIMARY KEY)"});
 
   // Opened once and kept: later calls log nothing more.
   EXPECT_TRUE(book.rememberAddresses("a@x.org"));
@@ -106,7 +107,10 @@ TEST(AddressEntries, SplittingAndNormalisation) {
       {"in side@x", {"in side@x"}},
       {"x'); DROP TABLE tblmailaddresses;--", {"x'); drop table tblmailaddresses;--"}},
       {"ÄNNE@BÜCHER.DE", {"änne@bücher.de"}},
-      {"\xFF""A@B", {"\xFF""a@b"}},  // not UTF-8: the byte survives
+      {"\xFF"
+       "A@B",
+       {"\xFF"
+        "a@b"}},  // not UTF-8: the byte survives
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(addressEntries(text), expected) << text;
 }
@@ -176,7 +180,8 @@ TEST_F(AddressBookTest, TruncatedDatabaseFailsWithoutChangingTheFile) {
   EXPECT_EQ(reader.listAddresses(), "");
   EXPECT_FALSE(reader.rememberAddresses("new@x.org"));
   EXPECT_EQ(readFile(dbPath), truncated);
-  const std::string line = "Failed to add to tblmailaddresses (database disk image is malformed)\r\n";
+  const std::string line =
+      "Failed to add to tblmailaddresses (database disk image is malformed)\r\n";
   EXPECT_EQ(logText(), "Created tessel database file at [" + dbPath + "]\r\n" + line + line);
 }
 

@@ -87,7 +87,8 @@ TEST(MimeTypes, ExtensionRules) {
       {"quoted.pdf\"trailing", "application/pdf"},
       {"brand.tsf", "application/vnd.tessel"},
   };
-  for (const auto& [name, type] : cases) EXPECT_EQ(mimeTypeForFile(name), type) << '"' << name << '"';
+  for (const auto& [name, type] : cases)
+    EXPECT_EQ(mimeTypeForFile(name), type) << '"' << name << '"';
 }
 
 TEST(MimeTypes, ExtensionText) {
