@@ -17,7 +17,8 @@ namespace vm {
 
 namespace {
 
-constexpr const char* kFallbackText = "Please view this message in a modern HTML enabled email program.";
+constexpr const char* kFallbackText =
+    "Please view this message in a modern HTML enabled email program.";
 constexpr const char* kIgnoreSslVariable = "TS_IGNORESSL";
 // Fields after this one stay in the To line but get no RCPT command.
 constexpr int kMaxEnvelopeRecipients = 255;
@@ -53,7 +54,11 @@ std::string asValidUtf8(std::string_view in) {
   std::size_t i = 0;
   while (i < in.size()) {
     const auto c = static_cast<unsigned char>(in[i]);
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    std::size_t len = c < 0x80           ? 1
+                      : (c >> 5) == 0x6  ? 2
+                      : (c >> 4) == 0xE  ? 3
+                      : (c >> 3) == 0x1E ? 4
+                                         : 0;
     bool ok = len > 0 && i + len <= in.size();
     for (std::size_t k = 1; ok && k < len; ++k) {
       ok = (static_cast<unsigned char>(in[i + k]) & 0xC0) == 0x80;
@@ -140,9 +145,12 @@ long long environmentInteger(const char* text) {
   long long value = 0;
   for (;; ++p) {
     int digit = -1;
-    if (*p >= '0' && *p <= '9') digit = *p - '0';
-    else if (base == 16 && *p >= 'a' && *p <= 'f') digit = *p - 'a' + 10;
-    else if (base == 16 && *p >= 'A' && *p <= 'F') digit = *p - 'A' + 10;
+    if (*p >= '0' && *p <= '9')
+      digit = *p - '0';
+    else if (base == 16 && *p >= 'a' && *p <= 'f')
+      digit = *p - 'a' + 10;
+    else if (base == 16 && *p >= 'A' && *p <= 'F')
+      digit = *p - 'A' + 10;
     if (digit < 0 || digit >= base) break;
     // Only the sign matters to the caller, so an absurdly long number
     // saturates instead of overflowing.
@@ -252,13 +260,16 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
   }
   const TlsChoice tls = tlsChoiceFor(request.security, request.serverUrl);
   curl_easy_setopt(h, CURLOPT_USE_SSL, tls.useSsl);
-  if (tls.requireTls12) curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  if (tls.requireTls12)
+    curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   trustExtraCa(h, setup.extraCaFile);
 
   std::string token;
   if (setup.bearerToken) {
-    if (request.security == "google") token = setup.bearerToken("GOOGLE", request.login);
-    else if (request.security == "ms") token = setup.bearerToken("MS", request.login);
+    if (request.security == "google")
+      token = setup.bearerToken("GOOGLE", request.login);
+    else if (request.security == "ms")
+      token = setup.bearerToken("MS", request.login);
   }
   if (token.compare(0, 5, "ERROR") == 0) {
     writeLog("ERROR: Failed to receive a bearer oauth2 token: " + token);

@@ -1,6 +1,8 @@
 // One message, assembled and submitted to the configured SMTP server.
 #pragma once
 
+#include <curl/curl.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -8,12 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include <curl/curl.h>
-
 namespace vm {
 
 struct MailAttachment {
-  std::string fileName;         // its extension selects the content type
+  std::string fileName;                 // its extension selects the content type
   const unsigned char* data = nullptr;  // owned by the caller, only read here
   std::int32_t size = 0;
   std::int32_t readPosition = 0;  // bytes already handed to the transfer
@@ -21,7 +21,7 @@ struct MailAttachment {
 
 struct MailRequest {
   std::string serverUrl;
-  std::string login;     // empty: no password authentication
+  std::string login;  // empty: no password authentication
   std::string password;
   std::string security;  // "none", "tls", "google", "ms" or any other text
   std::string sender;

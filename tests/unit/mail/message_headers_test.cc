@@ -31,9 +31,13 @@ TEST(NormaliseRecipients, SeparatorsAndBlanks) {
 }
 
 TEST(EncodeSubject, AlwaysOneEncodedWord) {
-  EXPECT_EQ(encodeSubject(""), "=?UTF-8?B?" "?=");
+  EXPECT_EQ(encodeSubject(""),
+            "=?UTF-8?B?"
+            "?=");
   EXPECT_EQ(encodeSubject("Hello"), "=?UTF-8?B?SGVsbG8=?=");
-  EXPECT_EQ(encodeSubject("Gr\xC3\xBC\xC3\x9F" "e"), "=?UTF-8?B?R3LDvMOfZQ==?=");
+  EXPECT_EQ(encodeSubject("Gr\xC3\xBC\xC3\x9F"
+                          "e"),
+            "=?UTF-8?B?R3LDvMOfZQ==?=");
   const std::string longSubject(200, 'x');
   const std::string encoded = encodeSubject(longSubject);
   EXPECT_EQ(encoded.find_first_of(" \r\n"), std::string::npos);
@@ -44,11 +48,12 @@ TEST(ZoneOffset, SignAndFourDigits) {
   const struct {
     long seconds;
     const char* text;
-  } cases[] = {
-      {0, "+0000"},        {3600, "+0100"},   {-12600, "-0330"}, {19800, "+0530"},
-      {20700, "+0545"},    {-36000, "-1000"}, {50400, "+1400"},  {-1800, "-0030"},
-      {59, "+0000"},  // seconds below a minute are dropped
-  };
+  } cases[] =
+      {
+          {0, "+0000"},     {3600, "+0100"},  {-12600, "-0330"},
+          {19800, "+0530"}, {20700, "+0545"}, {-36000, "-1000"},
+          {50400, "+1400"}, {-1800, "-0030"}, {59, "+0000"},  // seconds below a minute are dropped
+      };
   for (const auto& [seconds, text] : cases) {
     EXPECT_EQ(formatZoneOffset(seconds), text) << seconds;
   }
@@ -61,8 +66,10 @@ class LocalZone : public ::testing::Test {
     tzset();
   }
   void TearDown() override {
-    if (saved_) setenv("TZ", saved_->c_str(), 1);
-    else unsetenv("TZ");
+    if (saved_)
+      setenv("TZ", saved_->c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
 
@@ -88,8 +95,9 @@ TEST_F(LocalZone, DateHeaderInStandardAndDaylightTime) {
 TEST_F(LocalZone, CurrentOffsetFollowsTheZone) {
   use("<-0330>3:30");
   EXPECT_EQ(timeZoneOffset(), "-0330");
-  EXPECT_TRUE(std::regex_match(formatDateHeader(),
-                               std::regex(R"([A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d -0330)")));
+  EXPECT_TRUE(std::regex_match(
+      formatDateHeader(),
+      std::regex(R"([A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d -0330)")));
 }
 
 TEST(SenderDomain, BetweenFirstAtAndNext) {
@@ -134,7 +142,8 @@ TEST(FieldWithLineBreak, NamesTheFirstUnsafeField) {
       {"a@x.org\n", "b@x.org\n", "c@x.org\n", "sender"},
   };
   for (const auto& [sender, replyTo, recipients, named] : cases) {
-    EXPECT_EQ(fieldWithLineBreak(sender, replyTo, recipients), named) << sender << replyTo << recipients;
+    EXPECT_EQ(fieldWithLineBreak(sender, replyTo, recipients), named)
+        << sender << replyTo << recipients;
   }
 }
 

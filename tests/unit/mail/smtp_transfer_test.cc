@@ -16,10 +16,14 @@ TEST(EnvironmentInteger, ReadsLikeTheOldIntegerRule) {
     const char* text;
     long long value;
   } cases[] = {
-      {"1", 1},       {"0", 0},       {"no", 0},     {"", 0},       {" \t 7x", 7},
-      {"+3", 3},      {"-2", -2},     {"$1F", 31},   {"$ff", 255},  {"%101", 5},
-      {"%102", 2},    {"$", 0},       {"-$10", -16}, {"1 2", 1},    {"\n1", 0},
-      {"99999999999999999999999999", 0},  // saturates; only checked for sign below
+      {"1", 1},      {"0", 0},
+      {"no", 0},     {"", 0},
+      {" \t 7x", 7}, {"+3", 3},
+      {"-2", -2},    {"$1F", 31},
+      {"$ff", 255},  {"%101", 5},
+      {"%102", 2},   {"$", 0},
+      {"-$10", -16}, {"1 2", 1},
+      {"\n1", 0},    {"99999999999999999999999999", 0},  // saturates; only checked for sign below
   };
   for (const auto& [text, value] : cases) {
     if (std::string(text).size() > 20) {
@@ -107,7 +111,9 @@ class DebugLog : public ::testing::Test {
     ASSERT_TRUE(processLog().open());
   }
   void TearDown() override { processLog().close(); }
-  void feed(std::string data) { transferDebugLog(nullptr, CURLINFO_TEXT, data.data(), data.size(), nullptr); }
+  void feed(std::string data) {
+    transferDebugLog(nullptr, CURLINFO_TEXT, data.data(), data.size(), nullptr);
+  }
 };
 
 TEST_F(DebugLog, TrimsLineFeedsThenCarriageReturns) {
@@ -122,7 +128,8 @@ TEST_F(DebugLog, TrimsLineFeedsThenCarriageReturns) {
             "CURL: \nEHLO host\r\n"
             "CURL: MAIL FROM:<a@x.org>\r\n"
             "CURL: Line one\r\nLine two\r\n"
-            "CURL: bin\xEF\xBF\xBD" + std::string(1, '\0') + "z\r\n");
+            "CURL: bin\xEF\xBF\xBD" +
+                std::string(1, '\0') + "z\r\n");
 }
 
 TEST(TransferMail, LineBreakInAnAddressIsRefusedBeforeAnyConnection) {
