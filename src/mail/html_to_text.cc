@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <unordered_map>
 
 #include "diag/log_writer.h"
@@ -521,45 +522,57 @@ std::string appendLinkTargets(std::string_view text) {
     candidates.push_back({matched, std::move(url)});
   }
 
-  // One pass over the text: every occurrence of a collected match, letters
-  // compared without regard to case, keeps its own text and gets the address
-  // once. Replacing the matches one after another over the whole text would
-  // write a link that occurs twice with its address twice, and rewrite the
-  // letter case of the other occurrence.
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
+  // Where every collected match occurs, letters compared without regard to
+  // case: one look-up per "href" finds the candidates sharing its prefix.
+  std::vector<std::vector<std::size_t>> occurrences(candidates.size());
   LinkPrefixReader caseless(text);
-  std::size_t copied = 0;
-  std::size_t pos = 0;
-  while (true) {
-    std::size_t h = findCaseless(text, "href", pos);
-    if (h == std::string_view::npos) break;
+  for (std::size_t h = findCaseless(text, "href", 0); h != std::string_view::npos;
+       h = findCaseless(text, "href", h + 1)) {
     std::size_t quote = caseless.closingQuote(h, true, nullptr);
-    const Candidate* hit = nullptr;
-    if (quote != LinkPrefixReader::npos) {
-      std::string key;
-      for (char c : text.substr(h, quote + 1 - h)) key += lowerAscii(c);
-      auto bucket = byPrefix.find(key);
-      if (bucket != byPrefix.end()) {
-        for (std::size_t k : bucket->second) {
-          const Candidate& c = candidates[k];
-          if (equalsCaseless(text.substr(h, c.text.size()), c.text)) {
-            hit = &c;
-            break;
-          }
-        }
+    if (quote == LinkPrefixReader::npos) continue;
+    std::string key;
+    for (char c : text.substr(h, quote + 1 - h)) key += lowerAscii(c);
+    auto bucket = byPrefix.find(key);
+    if (bucket == byPrefix.end()) continue;
+    for (std::size_t k : bucket->second) {
+      if (equalsCaseless(text.substr(h, candidates[k].text.size()), candidates[k].text)) {
+        occurrences[k].push_back(h);
       }
     }
-    if (!hit) {
-      pos = h + 1;
-      continue;
+  }
+
+  // The matches replaced one after another, as insertions after each
+  // occurrence: an occurrence that an earlier insertion cuts is no longer
+  // found, and a later insertion at the same place comes first. Two
+  // deliberate differences from replacing the texts literally: a match
+  // collected twice (the same link line twice in a mail) is applied once,
+  // not giving each occurrence its address twice, and an occurrence keeps
+  // its own letter case instead of taking the first one's.
+  std::map<std::size_t, std::vector<const std::string*>> insertions;
+  for (std::size_t k = 0; k < candidates.size(); ++k) {
+    const std::size_t length = candidates[k].text.size();
+    std::size_t lastEnd = 0;
+    for (std::size_t start : occurrences[k]) {
+      if (start < lastEnd) continue;
+      std::size_t end = start + length;
+      auto inside = insertions.upper_bound(start);
+      if (inside != insertions.end() && inside->first < end) continue;
+      insertions[end].push_back(&candidates[k].url);
+      lastEnd = end;
     }
-    std::size_t end = h + hit->text.size();
-    out.append(text, copied, end - copied);
-    out += " (";
-    out += hit->url;
-    out += ") ";
-    copied = pos = end;
+  }
+
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  std::size_t copied = 0;
+  for (const auto& [at, urls] : insertions) {
+    out.append(text, copied, at - copied);
+    for (auto url = urls.rbegin(); url != urls.rend(); ++url) {
+      out += " (";
+      out += **url;
+      out += ") ";
+    }
+    copied = at;
   }
   out.append(text, copied, std::string_view::npos);
   return out;
