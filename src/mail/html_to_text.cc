@@ -299,14 +299,21 @@ using Scanner = void (*)(std::string_view, std::size_t, std::string&);
 
 // Every match of the expression replaced by `with`; where PCRE2 gives up the
 // scanner that finds the same matches finishes the text.
-std::string substitute(std::string_view text, const Regex& regex, std::string_view with,
-                       Scanner scanner) {
+//
+// PCRE2's match limit does not count the steps of a simple repeat giving
+// characters back, so it cannot stop a search that is quadratic in a long
+// line; the callers keep such searches away from the expressions instead:
+// searchEnd cuts the subject after the last place a match can end.
+std::string substitute(std::string_view full, const Regex& regex, std::string_view with,
+                       Scanner scanner, std::size_t searchEnd = std::string_view::npos) {
   std::string out;
-  out.reserve(text.size());
+  out.reserve(full.size());
   if (!regex.valid()) {
-    scanner(text, 0, out);
+    scanner(full, 0, out);
     return out;
   }
+  const std::string_view rest = searchEnd < full.size() ? full.substr(searchEnd) : std::string_view();
+  const std::string_view text = full.substr(0, full.size() - rest.size());
   std::size_t pos = 0;
   while (true) {
     RegexFind found = regex.find(text, pos, kMatchLimit, true);
@@ -323,7 +330,26 @@ std::string substitute(std::string_view text, const Regex& regex, std::string_vi
     out.append(with);
     pos = found.end();
   }
+  out.append(rest);
   return out;
+}
+
+// A search for the separator pair gives back blanks one by one, so its cost
+// grows with the square of a blank run after a separator. Such runs (a table
+// followed by many empty lines) go to the scanner.
+constexpr std::size_t kLongestBlankRunForRegex = 64;
+
+bool hasLongBlankRunAfterSeparator(std::string_view text) {
+  for (std::size_t at = text.find(kSeparator); at != std::string_view::npos;
+       at = text.find(kSeparator, at)) {
+    std::size_t end = at + kSeparator.size();
+    while (end < text.size() && text[end] == '-') ++end;
+    std::size_t blanks = end;
+    while (blanks < text.size() && isRegexSpace(text[blanks])) ++blanks;
+    if (blanks - end > kLongestBlankRunForRegex) return true;
+    at = blanks;
+  }
+  return false;
 }
 
 void collapseBlanks(std::string_view text, std::size_t from, std::string& out) {
@@ -450,29 +476,48 @@ struct LinkMatch {
   std::size_t end;
 };
 
-std::vector<LinkMatch> collectLinks(std::string_view text, const Regex& regex, int& limitHits) {
+// Lines longer than this (a mail without block elements is one line) go to
+// the scanner: the expression's ".*>(.*)<\/a>" gives characters back one by
+// one, which PCRE2's match limit does not count, so a long line with many
+// links could take quadratic time.
+constexpr std::size_t kLongestLineForRegex = 16 * 1024;
+
+std::vector<LinkMatch> collectLinks(std::string_view text, const Regex& regex, int& scannerUses) {
   std::vector<LinkMatch> matches;
   for (auto [chunkStart, chunkEnd] : linkChunks(text)) {
-    std::string_view chunk = text.substr(0, chunkEnd);
-    if (chunk.find("href", chunkStart) == std::string_view::npos) continue;
-    const std::size_t size = chunkEnd - chunkStart;
-    const auto limit = static_cast<std::uint32_t>(
-        std::min<std::size_t>(kMatchLimit, 20000 + 64 * size));
+    std::string_view piece = text.substr(chunkStart, chunkEnd - chunkStart);
+    if (piece.find("href") == std::string_view::npos) continue;
+    // A match ends with "</a>": nothing after the last one can take part.
+    std::size_t lastClose = piece.rfind("</a>");
+    if (lastClose == std::string_view::npos) continue;
+    const std::size_t searchEnd = chunkStart + lastClose + 4;
+    bool oneLine = std::none_of(piece.begin(), piece.end(), isLineBreak);
     std::size_t pos = chunkStart;
+    if (oneLine && regex.valid() && piece.size() <= kLongestLineForRegex) {
+      std::string_view subject = text.substr(0, searchEnd);
+      while (pos < searchEnd) {
+        RegexFind found = regex.find(subject, pos, kMatchLimit, true);
+        if (found.status == RegexStatus::Match && found.end() > found.start()) {
+          matches.push_back({found.start(), found.end()});
+          pos = found.end();
+          continue;
+        }
+        if (found.status == RegexStatus::NoMatch) {
+          pos = chunkEnd;
+          break;
+        }
+        if (scannerUses++ == 0) logLimit(regex.pattern(), pos);
+        break;
+      }
+    } else if (scannerUses++ == 0) {
+      writeLog("WARN: htmlToText: a line of " + std::to_string(piece.size()) +
+               " characters, links found by the plain scanner");
+    }
     while (pos < chunkEnd) {
-      RegexFind found = regex.valid() ? regex.find(chunk, pos, limit, true) : RegexFind{RegexStatus::Error, {}, {}};
-      if (found.status == RegexStatus::Match && found.end() > found.start()) {
-        matches.push_back({found.start(), found.end()});
-        pos = found.end();
-        continue;
-      }
-      if (found.status == RegexStatus::NoMatch) break;
-      if (limitHits++ == 0) logLimit(regex.pattern(), pos);
-      while (auto link = html_scan::findLink(text, pos, chunkEnd)) {
-        matches.push_back({link->first, link->second});
-        pos = link->second;
-      }
-      break;
+      auto link = html_scan::findLink(text, pos, searchEnd);
+      if (!link) break;
+      matches.push_back({link->first, link->second});
+      pos = link->second;
     }
   }
   return matches;
@@ -741,12 +786,18 @@ std::string htmlToText(std::string_view html) {
   s = decodeEntities(s);
 
   static const Regex comments(kCommentPattern, kRegexDotAll);
-  s = substitute(s, comments, "", html_scan::removeComments);
+  // A comment ends with "-->": the search stops after the last one, so an
+  // unclosed "<!--" is not searched to the end of the text again and again.
+  std::size_t lastCommentEnd = s.rfind("-->");
+  s = substitute(s, comments, "", html_scan::removeComments,
+                 lastCommentEnd == std::string::npos ? 0 : lastCommentEnd + 3);
 
   s = appendLinkTargets(s);
 
   static const Regex tags(kTagPattern);
-  s = substitute(s, tags, "", html_scan::removeTags);
+  std::size_t lastTagEnd = s.rfind('>');
+  s = substitute(s, tags, "", html_scan::removeTags,
+                 lastTagEnd == std::string::npos ? 0 : lastTagEnd + 1);
 
   s = replaceAll(s, "&lt;", "<", false);
   s = replaceAll(s, "&gt;", ">", false);
@@ -755,7 +806,16 @@ std::string htmlToText(std::string_view html) {
   s = substitute(s, blankRuns, " ", collapseBlanks);
 
   static const Regex separatorPairs(kSeparatorPairPattern, kRegexMultiLine);
-  s = substitute(s, separatorPairs, std::string(kSeparator) + "\r\n", html_scan::mergeSeparators);
+  const std::string oneSeparator = std::string(kSeparator) + "\r\n";
+  if (hasLongBlankRunAfterSeparator(s)) {
+    writeLog("WARN: htmlToText: a long blank run after a separator line, separators merged by "
+             "the plain scanner");
+    std::string merged;
+    html_scan::mergeSeparators(s, 0, merged);
+    s = std::move(merged);
+  } else {
+    s = substitute(s, separatorPairs, oneSeparator, html_scan::mergeSeparators);
+  }
   return s;
 }
 
