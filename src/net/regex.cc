@@ -3,7 +3,6 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
-#include "diag/log_writer.h"
 
 namespace vm {
 
@@ -134,45 +133,6 @@ bool isValidUtf8(std::string_view text) {
     i += len;
   }
   return true;
-}
-
-namespace {
-
-std::string trimBlanks(std::string_view s) {
-  const char* blanks = " \t\r\n";
-  auto first = s.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  auto last = s.find_last_not_of(blanks);
-  return std::string(s.substr(first, last - first + 1));
-}
-
-}  // namespace
-
-bool matchRegex(std::string_view text, std::string_view pattern) {
-  Regex regex(pattern);
-  if (!regex.valid()) {
-    writeLog("ERROR: Invalid RegEx " + std::string(pattern));
-    return false;
-  }
-  return regex.find(text, 0).status == RegexStatus::Match;
-}
-
-int regexGroups(std::string_view text, std::string_view pattern, std::vector<std::string>& groups) {
-  groups.clear();
-  Regex regex(pattern);
-  if (!regex.valid()) {
-    writeLog("ERROR: Invalid RegEx " + std::string(pattern));
-    return 0;
-  }
-  RegexFind found = regex.find(text, 0);
-  if (found.status != RegexStatus::Match) return 0;
-  std::size_t count = regex.groupCount();
-  groups.assign(count + 1, std::string());
-  for (std::size_t k = 1; k <= count; ++k) {
-    if (found.starts[k] == std::string::npos) continue;
-    groups[k] = trimBlanks(text.substr(found.starts[k], found.ends[k] - found.starts[k]));
-  }
-  return static_cast<int>(count);
 }
 
 }  // namespace vm

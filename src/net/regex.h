@@ -1,5 +1,7 @@
 // Perl-compatible regular expressions (PCRE2, UTF-8 mode) behind small
-// owning handles, and the two look-ups the settings and proxy code use.
+// owning handles, for code that runs many searches with one pattern under a
+// work limit. The one-shot look-ups matchRegex and regexGroups live in
+// net/regex_match.h.
 #pragma once
 
 #include <cstddef>
@@ -89,16 +91,5 @@ class Regex {
 };
 
 bool isValidUtf8(std::string_view text);
-
-// Compiles pattern with no options (case-sensitive); true when it matches
-// somewhere in text. A pattern that does not compile is logged as
-// "ERROR: Invalid RegEx " + pattern and counts as no match.
-bool matchRegex(std::string_view text, std::string_view pattern);
-
-// The first match of pattern in text: groups[k] is capture group k with
-// blanks removed at both ends (groups[0] is unused and empty). Returns the
-// number of groups in the pattern, or 0 (groups emptied) without a match or
-// when the pattern does not compile (logged as for matchRegex).
-int regexGroups(std::string_view text, std::string_view pattern, std::vector<std::string>& groups);
 
 }  // namespace vm
