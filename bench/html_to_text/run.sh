@@ -21,15 +21,17 @@ g++ -std=c++20 -O2 -DNDEBUG -I"$root/src" -o "$work/bench_html_to_text" \
 printf '%-22s %10s %14s %14s\n' input bytes htmlToText_ms/MB w3m_ms/MB
 for f in "$work"/inputs/ordinary_{100k,1m,5m}.html "$work"/inputs/links_{100k,1m,5m}.html; do
   read -r _ bytes secs permb _ < <("$work/bench_html_to_text" "$f")
-  best=""
-  for _ in 1 2 3; do
-    t0=$(date +%s.%N)
-    w3m -dump -T text/html -cols 80 "$f" >/dev/null
-    t1=$(date +%s.%N)
-    t=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc -l)" = 1 ]; then best=$t; fi
-  done
-  w3mpermb=$(echo "$best * 1000 / ($bytes / 1000000)" | bc -l)
+  w3mpermb=$(/usr/bin/python3 - "$f" "$bytes" <<'PY'
+import subprocess, sys, time
+times = []
+for _ in range(3):
+    t0 = time.perf_counter()
+    subprocess.run(["w3m", "-dump", "-T", "text/html", "-cols", "80", sys.argv[1]],
+                   stdout=subprocess.DEVNULL, check=True)
+    times.append(time.perf_counter() - t0)
+print(min(times) * 1000 / (int(sys.argv[2]) / 1e6))
+PY
+)
   printf '%-22s %10s %14.1f %14.1f\n' "$(basename "$f")" "$bytes" "$permb" "$w3mpermb"
 done
 [ -z "${BENCH_WORK:-}" ] && rm -rf "$work"
