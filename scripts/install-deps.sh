@@ -11,6 +11,7 @@ PACKAGES=(
   python3 python3-pytest python3-aiosmtpd
   xvfb xauth xdotool openssl ca-certificates
   xdg-utils dbus-x11 at-spi2-core
+  clang libclang-rt-14-dev
 )
 
 missing=()
