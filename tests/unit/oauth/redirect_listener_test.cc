@@ -153,6 +153,22 @@ TEST(RedirectListener, TakesOneReceiveOfAtMostTheBufferAndStopsAtAZeroByte) {
   EXPECT_EQ(answer2.get(), kPage);
 }
 
+TEST(RedirectListener, ATricklingClientGetsOneAnswerAndIsCutOff) {
+  const unsigned port = freePort();
+  auto trickle = std::async(std::launch::async, [port] {
+    Fd s(connectWhenListening("127.0.0.1", port));
+    // One byte every 50 ms for 10 s unless the server closes first.
+    for (int i = 0; i < 200; ++i) {
+      if (::send(s.fd, i == 0 ? "G" : "x", 1, MSG_NOSIGNAL) != 1) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  });
+  // Only the first receive counts: no waiting for a whole request.
+  EXPECT_EQ(listenForRedirect("localhost", port, 30), "G");
+  EXPECT_TRUE(trickle.get()) << "the server kept the connection open";
+}
+
 TEST(RedirectListener, ConnectionClosedWithoutDataEndsWithNothing) {
   test::LogCapture log;
   const unsigned port = freePort();
