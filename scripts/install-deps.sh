@@ -10,7 +10,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev
   python3 python3-pytest python3-aiosmtpd
   xvfb xauth xdotool openssl ca-certificates
-  xdg-utils dbus-x11 at-spi2-core
+  xdg-utils dbus-x11 at-spi2-core curl
   clang libclang-rt-14-dev
 )
 

@@ -8,6 +8,10 @@
 #include <vector>
 
 #include "diag/log_writer.h"
+#include "app/app_url.h"
+#include "i18n/catalogue.h"
+#include "mail/address_book.h"
+#include "net/http_client.h"
 #include "platform/dialogs.h"
 #include "settings/preferences.h"
 
@@ -25,11 +29,17 @@ struct ProcessState {
   std::string developerMode;  // "true" or empty
   std::string fileToOpen;     // consumed once by requestData
 
+  Catalogue catalogue = Catalogue::standard();
   LogWriter& log = processLog();
+  HttpClient http;
+  AppChannel appChannel;       // release channel and mode of the loaded application
+  std::string effectiveProxy;  // the proxy in force; empty means none
   Preferences prefs;
+  AddressBook addressBook;
   Dialogs* dialogs = nullptr;
 
-  explicit ProcessState(Preferences preferences) : prefs(std::move(preferences)) {}
+  ProcessState(Preferences preferences, std::string dataFolder)
+      : prefs(std::move(preferences)), addressBook(std::move(dataFolder)) {}
 };
 
 }  // namespace vm

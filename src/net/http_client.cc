@@ -195,8 +195,10 @@ HttpResult HttpClient::perform(const HttpRequest& request) const {
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
   }
 
-  // An empty proxy text makes libcurl ignore the environment's proxy variables.
+  // The environment has no say: an empty proxy text makes libcurl ignore
+  // http_proxy and friends, and an empty exception list ignores no_proxy.
   curl_easy_setopt(h, CURLOPT_PROXY, proxy_.proxy.c_str());
+  curl_easy_setopt(h, CURLOPT_NOPROXY, "");
   if (!proxy_.proxy.empty()) {
     curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, proxy_.user.c_str());
     curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, proxy_.password.c_str());

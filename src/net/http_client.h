@@ -52,12 +52,12 @@ struct HttpRequest {
 };
 
 struct HttpResult {
-  bool ok = false;         // the transfer completed, whatever the status
-  long status = 0;         // 0 when no response arrived
-  std::string body;        // empty for downloads
+  bool ok = false;   // the transfer completed, whatever the status
+  long status = 0;   // 0 when no response arrived
+  std::string body;  // empty for downloads
   long long bytesReceived = 0;
   CURLcode curlCode = CURLE_OK;
-  std::string error;       // libcurl's text for a failed transfer, else empty
+  std::string error;  // libcurl's text for a failed transfer, else empty
 };
 
 class HttpClient {
@@ -89,6 +89,7 @@ class HttpClient {
 
 // Makes handle trust the CA in caFile in addition to the system store
 // (CURLOPT_CAINFO would replace the store). No-op for an empty path.
+// caFile must stay alive until the handle's last transfer has ended.
 void trustExtraCa(CURL* handle, const std::string& caFile);
 
 }  // namespace vm

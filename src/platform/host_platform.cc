@@ -83,7 +83,8 @@ std::string operatingSystem(bool withPackageType) {
   if (!withPackageType) return "linux";
   // Stays empty until a read brings text, so a failed read is tried again.
   static std::string osRelease;
-  if (osRelease.empty()) osRelease = toLower(runAndCapture("cat", "/etc/os-release", "", "\n", false));
+  if (osRelease.empty())
+    osRelease = toLower(runAndCapture("cat", "/etc/os-release", "", "\n", false));
   return linuxPackageType(osRelease);
 #else
   (void)withPackageType;
@@ -147,11 +148,10 @@ std::string runAndCapture(const std::string& program, const std::string& paramet
   pid_t pid = -1;
   // posix_spawnp reports a missing program or a failed chdir as an error
   // (glibc runs the child with vfork semantics and passes exec's errno back).
-  const int rc = program.find('/') == std::string::npos
-                     ? posix_spawnp(&pid, program.c_str(), actions.get(), nullptr, argv.data(),
-                                    environ)
-                     : posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(),
-                                   environ);
+  const int rc =
+      program.find('/') == std::string::npos
+          ? posix_spawnp(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ)
+          : posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
   if (rc != 0) return {};
   writeEnd.reset();
 

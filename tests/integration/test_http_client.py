@@ -120,8 +120,10 @@ def test_environment_proxy_is_ignored_but_the_proxy_slot_is_used(tmp_path, serve
     env = {name: dead for name in ("https_proxy", "HTTPS_PROXY", "http_proxy", "ALL_PROXY", "all_proxy")}
     res = fetch(tmp_path, server.url("/hello"), "--ca", ca.ca_file, **env)
     assert (res["ok"], res["body"]) == (True, "hello")
-    # The same dead proxy set in the client's slot is used, so the request fails.
-    res = fetch(tmp_path, server.url("/hello"), "--ca", ca.ca_file, "--proxy", dead)
+    # The same dead proxy set in the client's slot is used, so the request
+    # fails; the environment's exception list does not exempt the host either.
+    res = fetch(tmp_path, server.url("/hello"), "--ca", ca.ca_file, "--proxy", dead,
+                no_proxy="127.0.0.1", NO_PROXY="127.0.0.1")
     assert not res["ok"] and res["status"] == 0
 
 

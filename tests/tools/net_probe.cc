@@ -55,8 +55,9 @@ class RecordingDialogs : public vm::Dialogs {
 };
 
 int usage() {
-  std::fputs("usage: net_probe fetch URL [options] | net_probe appurl --host-template T --domain D\n",
-             stderr);
+  std::fputs(
+      "usage: net_probe fetch URL [options] | net_probe appurl --host-template T --domain D\n",
+      stderr);
   return 2;
 }
 
@@ -71,22 +72,35 @@ int fetch(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
-    if (a == "--ca") ca = next();
-    else if (a == "--no-verify") req.verifyCertificates = false;
-    else if (a == "--no-redirect") req.followRedirects = false;
-    else if (a == "--max") req.maxBodyBytes = std::stoul(next());
-    else if (a == "--post") { req.method = vm::HttpMethod::PostForm; req.body = next(); }
-    else if (a == "--download") req.downloadPath = next();
-    else if (a == "--proxy") proxy.proxy = next();
-    else if (req.url.empty()) req.url = a;
-    else return usage();
+    if (a == "--ca")
+      ca = next();
+    else if (a == "--no-verify")
+      req.verifyCertificates = false;
+    else if (a == "--no-redirect")
+      req.followRedirects = false;
+    else if (a == "--max")
+      req.maxBodyBytes = std::stoul(next());
+    else if (a == "--post") {
+      req.method = vm::HttpMethod::PostForm;
+      req.body = next();
+    } else if (a == "--download")
+      req.downloadPath = next();
+    else if (a == "--proxy")
+      proxy.proxy = next();
+    else if (req.url.empty())
+      req.url = a;
+    else
+      return usage();
   }
   vm::HttpClient http(ca);
   http.setProxy(proxy);
   http.setTimeouts({8000, 15000});
   vm::HttpResult res = http.perform(req);
-  print({{"ok", res.ok}, {"status", res.status}, {"body", res.body},
-         {"bytes", res.bytesReceived}, {"curlCode", static_cast<int>(res.curlCode)},
+  print({{"ok", res.ok},
+         {"status", res.status},
+         {"body", res.body},
+         {"bytes", res.bytesReceived},
+         {"curlCode", static_cast<int>(res.curlCode)},
          {"error", res.error}});
   return 0;
 }
@@ -98,10 +112,14 @@ int trust(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
-    if (a == "--store") store = next();
-    else if (a == "--extra") extra = next();
-    else if (url.empty()) url = a;
-    else return usage();
+    if (a == "--store")
+      store = next();
+    else if (a == "--extra")
+      extra = next();
+    else if (url.empty())
+      url = a;
+    else
+      return usage();
   }
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> h(curl_easy_init(), curl_easy_cleanup);
   if (!h) return 1;
@@ -109,7 +127,8 @@ int trust(const std::vector<std::string>& args) {
   curl_easy_setopt(h.get(), CURLOPT_PROXY, "");
   curl_easy_setopt(h.get(), CURLOPT_CAINFO, store.c_str());
   curl_easy_setopt(h.get(), CURLOPT_CAPATH, nullptr);
-  curl_easy_setopt(h.get(), CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
+  curl_easy_setopt(
+      h.get(), CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
   vm::trustExtraCa(h.get(), extra);
   CURLcode rc = curl_easy_perform(h.get());
   print({{"ok", rc == CURLE_OK}, {"curlCode", static_cast<int>(rc)}});
@@ -124,17 +143,23 @@ int appUrl(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
-    if (a == "--host-template") servers.hostTemplate = next();
-    else if (a == "--domain") servers.domain = next();
-    else if (a == "--ca") ca = next();
-    else if (a == "--log") log = next();
-    else if (a == "--times") times = std::atoi(next().c_str());
+    if (a == "--host-template")
+      servers.hostTemplate = next();
+    else if (a == "--domain")
+      servers.domain = next();
+    else if (a == "--ca")
+      ca = next();
+    else if (a == "--log")
+      log = next();
+    else if (a == "--times")
+      times = std::atoi(next().c_str());
     else if (a == "--set") {
       std::string kv = next();
       auto eq = kv.find('=');
       if (eq == std::string::npos) return usage();
       settings.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
-    } else return usage();
+    } else
+      return usage();
   }
   if (servers.hostTemplate.empty() || servers.domain.empty()) return usage();
   if (!log.empty()) {
@@ -148,8 +173,9 @@ int appUrl(const std::vector<std::string>& args) {
   vm::HttpClient http(ca);
   vm::AppChannel channel;
   std::vector<std::string> proxyCalls;
-  vm::AppUrlContext ctx{prefs, dialogs, http, channel, servers,
-                        [&](const std::string& base) { proxyCalls.push_back(base); }};
+  vm::AppUrlContext ctx{prefs,   dialogs,
+                        http,    channel,
+                        servers, [&](const std::string& base) { proxyCalls.push_back(base); }};
   ordered_json runs = ordered_json::array();
   for (int t = 0; t < times; ++t) {
     std::string url = vm::determineAppUrl(ctx);

@@ -35,9 +35,11 @@ TEST_F(HostInfoTest, EightCompactStringMembersInOrder) {
   const std::string first = *getHostInfoCommand(sources, "[1,2]");
   const std::string id = prefs.readSetting("deviceId", "", "");
   ASSERT_EQ(id.size(), 36u);
-  EXPECT_EQ(first, "{\"os\":\"linux\",\"version\":\" 5.0.0-140\",\"mode\":\"qa\",\"channel\":\"pc-qa\","
-                   "\"deviceName\":\"" + hostName() + "\",\"deviceID\":\"" + id +
-                   "\",\"proxy\":\"\",\"developerMode\":\"true\"}");
+  EXPECT_EQ(first,
+            "{\"os\":\"linux\",\"version\":\" 5.0.0-140\",\"mode\":\"qa\",\"channel\":\"pc-qa\","
+            "\"deviceName\":\"" +
+                hostName() + "\",\"deviceID\":\"" + id +
+                "\",\"proxy\":\"\",\"developerMode\":\"true\"}");
   // The identifier made by the first call is kept.
   EXPECT_EQ(*getHostInfoCommand(sources, "garbage"), first);
 }

@@ -15,10 +15,9 @@ namespace {
 
 TEST(MatchRegex, DeveloperSettingPattern) {
   const std::pair<const char*, bool> cases[] = {
-      {"dev1:8443", true},     {"a.b-c:12", true},    {"dev1:99999", true},
-      {"Dev1:8443", false},    {"dev1", false},       {"dev1:8", false},
-      {"dev1:123456", false},  {"dev_1:8443", false}, {":8443", false},
-      {"dev1:8443x", false},   {"dev1:84a3", false},  {"", false},
+      {"dev1:8443", true}, {"a.b-c:12", true},    {"dev1:99999", true},   {"Dev1:8443", false},
+      {"dev1", false},     {"dev1:8", false},     {"dev1:123456", false}, {"dev_1:8443", false},
+      {":8443", false},    {"dev1:8443x", false}, {"dev1:84a3", false},   {"", false},
       {"dev1:٣٣٣", false},  // \d is ASCII digits only
   };
   for (const auto& [text, expected] : cases) {
