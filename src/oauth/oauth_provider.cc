@@ -1,8 +1,5 @@
 #include "oauth/oauth_provider.h"
 
-#include <cstdint>
-#include <random>
-
 #include "build_config.h"
 #include "diag/log_writer.h"
 #include "oauth/percent_coding.h"
@@ -50,17 +47,6 @@ OAuthProviderTable makeOAuthProviderTable(const OAuthConfig& config) {
 const OAuthProvider* findOAuthProvider(const OAuthProviderTable& table, const std::string& key) {
   auto it = table.find(key);
   return it == table.end() ? nullptr : &it->second;
-}
-
-std::string newOAuthState() {
-  // The state is what stops another page or program from completing a
-  // sign-in with its own code, so it comes from the system's random source
-  // rather than from a seeded generator.
-  std::random_device source;
-  std::uniform_int_distribution<std::uint32_t> number(1000000000u, 2147483647u);
-  const std::uint32_t first = number(source);
-  const std::uint32_t second = number(source);
-  return "xsf" + std::to_string(first) + std::to_string(second);
 }
 
 std::string composeAuthorizationUrl(const OAuthProvider& provider, const std::string& oauthState,

@@ -1,5 +1,6 @@
-// The two OAuth providers the mail sender can sign in with, the per-process
-// anti-forgery state, and the authorization URL sent to the browser.
+// The two OAuth providers the mail sender can sign in with and the
+// authorization URL sent to the browser. The anti-forgery state is made at
+// start-up (makeOAuthState) and passed in.
 #pragma once
 
 #include <map>
@@ -17,7 +18,7 @@ struct OAuthProvider {
   std::string clientSecret;  // empty: no secret is sent
   std::string authorizationUrl;
   std::string tokenUrl;
-  std::string redirectUri;   // its host and port are where the listener binds
+  std::string redirectUri;  // its host and port are where the listener binds
   std::string scope;
 };
 
@@ -45,10 +46,6 @@ OAuthProviderTable makeOAuthProviderTable(const OAuthConfig& config = OAuthConfi
 
 // nullptr for a key that is not in the table.
 const OAuthProvider* findOAuthProvider(const OAuthProviderTable& table, const std::string& key);
-
-// "xsf" and two numbers drawn uniformly from [1000000000, 2147483647]: always
-// 23 characters. Made once per process; the value is fixed for the run.
-std::string newOAuthState();
 
 // The provider's authorization endpoint with response_type, client_id, the
 // login hint (only when not empty), redirect_uri, scope and state, in that

@@ -9,9 +9,25 @@ namespace {
 bool isSafeByte(unsigned char c) {
   if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
   switch (c) {
-    case '!': case '#': case '$': case '&': case '\'': case '(': case ')': case '*':
-    case ',': case '-': case '.': case '/': case ':': case ';': case '=': case '?':
-    case '@': case '_': case '~':
+    case '!':
+    case '#':
+    case '$':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case ',':
+    case '-':
+    case '.':
+    case '/':
+    case ':':
+    case ';':
+    case '=':
+    case '?':
+    case '@':
+    case '_':
+    case '~':
       return true;
     default:
       return false;

@@ -64,8 +64,7 @@ std::string requestToken(OAuthContext& context, const std::string& providerKey,
   const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
   if (answer.is_discarded() || !answer.is_object() || !answer.contains("access_token")) {
     context.currentRefreshToken.clear();
-    return "ERROR: Failed posting bearer token request (got no token. Instead, got [" + body +
-           "])";
+    return "ERROR: Failed posting bearer token request (got no token. Instead, got [" + body + "])";
   }
   const std::string accessToken = stringMember(answer, "access_token");
   const std::string newRefreshToken = stringMember(answer, "refresh_token");
@@ -98,9 +97,14 @@ std::string bearerTokenFor(const std::string& security, const std::string& login
   } else {
     return {};
   }
+  return bearerTokenForProvider(context, providerKey, login);
+}
+
+std::string bearerTokenForProvider(OAuthContext& context, const std::string& providerKey,
+                                   const std::string& loginHint) {
   // A copy: requestToken may clear or replace the slot while the value is in use.
   const std::string refreshToken = context.currentRefreshToken;
-  return acquireBearerToken(context, providerKey, login, refreshToken);
+  return acquireBearerToken(context, providerKey, loginHint, refreshToken);
 }
 
 }  // namespace vm

@@ -32,6 +32,11 @@ std::string requestToken(OAuthContext& context, const std::string& providerKey,
 std::string acquireBearerToken(OAuthContext& context, const std::string& providerKey,
                                const std::string& loginHint, const std::string& refreshToken);
 
+// acquireBearerToken with the slot's current content; for a caller that
+// already maps its security setting to "GOOGLE" or "MS".
+std::string bearerTokenForProvider(OAuthContext& context, const std::string& providerKey,
+                                   const std::string& loginHint);
+
 // The mail transfer's entry: security "google" or "ms" gets a token for
 // "GOOGLE" or "MS" with login as the hint and the current refresh token;
 // every other security value gets empty text and nothing is asked.

@@ -28,8 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // U+FFFD takes three bytes for one bad byte; nothing grows more than that.
   check(request.size() <= 3 * size);
 
-  const vm::RedirectParameters p =
-      vm::parseRedirectRequest(request, "xsf12345678901234567890");
+  const vm::RedirectParameters p = vm::parseRedirectRequest(request, "xsf12345678901234567890");
   check(vm::readAsUtf8(p.code) == p.code);
   check(p.code.size() <= request.size());
 
@@ -37,8 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // form holds nothing outside the safe set and "%".
   const std::string encoded = vm::percentEncode(raw);
   check(vm::percentDecode(encoded) == vm::readAsUtf8(raw));
-  for (char c : encoded) check(c != ' ' && c != '+' && static_cast<unsigned char>(c) > 0x20 &&
-                               static_cast<unsigned char>(c) < 0x7F);
+  for (char c : encoded)
+    check(c != ' ' && c != '+' && static_cast<unsigned char>(c) > 0x20 &&
+          static_cast<unsigned char>(c) < 0x7F);
   vm::percentDecode(raw);
   return 0;
 }

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "diag/log_writer.h"
 #include "net/http_client.h"
 #include "oauth/authorization.h"
@@ -70,24 +71,40 @@ int main(int argc, char** argv) {
       return values;
     };
     auto next = [&]() { return take(1)[1]; };
-    if (a == "--ms-client-id") config.msClientId = next();
-    else if (a == "--ms-login-host") config.msLoginHost = next();
-    else if (a == "--ms-scope-host") config.msScopeHost = next();
-    else if (a == "--google-client-id") config.googleClientId = next();
-    else if (a == "--google-secret") config.googleClientSecret = next();
-    else if (a == "--google-auth-host") config.googleAuthHost = next();
-    else if (a == "--google-token-host") config.googleTokenHost = next();
-    else if (a == "--google-scope-host") config.googleScopeHost = next();
-    else if (a == "--port") config.redirectPort = static_cast<unsigned>(std::atoi(next().c_str()));
-    else if (a == "--timeout") timeout = std::atoi(next().c_str());
-    else if (a == "--ca") ca = next();
-    else if (a == "--log") logPath = next();
-    else if (a == "--opener") opener = next();
-    else if (a == "--refresh") steps.push_back(take(1));
+    if (a == "--ms-client-id")
+      config.msClientId = next();
+    else if (a == "--ms-login-host")
+      config.msLoginHost = next();
+    else if (a == "--ms-scope-host")
+      config.msScopeHost = next();
+    else if (a == "--google-client-id")
+      config.googleClientId = next();
+    else if (a == "--google-secret")
+      config.googleClientSecret = next();
+    else if (a == "--google-auth-host")
+      config.googleAuthHost = next();
+    else if (a == "--google-token-host")
+      config.googleTokenHost = next();
+    else if (a == "--google-scope-host")
+      config.googleScopeHost = next();
+    else if (a == "--port")
+      config.redirectPort = static_cast<unsigned>(std::atoi(next().c_str()));
+    else if (a == "--timeout")
+      timeout = std::atoi(next().c_str());
+    else if (a == "--ca")
+      ca = next();
+    else if (a == "--log")
+      logPath = next();
+    else if (a == "--opener")
+      opener = next();
+    else if (a == "--refresh")
+      steps.push_back(take(1));
     else if (a == "--send" || a == "--acquire" || a == "--authorize" || a == "--url")
       steps.push_back(take(2));
-    else if (a == "--token") steps.push_back(take(3));
-    else return usage();
+    else if (a == "--token")
+      steps.push_back(take(3));
+    else
+      return usage();
   }
   if (steps.empty()) return usage();
   if (!logPath.empty()) {
@@ -106,7 +123,7 @@ int main(int argc, char** argv) {
   };
 
   const vm::OAuthProviderTable providers = vm::makeOAuthProviderTable(config);
-  const std::string state = vm::newOAuthState();
+  const std::string state = vm::makeOAuthState();
   std::string refreshSlot;
   vm::HttpClient http(ca);
   vm::OAuthContext context{providers, state, refreshSlot, http, open, timeout};
@@ -114,11 +131,16 @@ int main(int argc, char** argv) {
   ordered_json results = ordered_json::array();
   for (const auto& s : steps) {
     std::string result;
-    if (s[0] == "--refresh") refreshSlot = s[1];
-    else if (s[0] == "--send") result = vm::bearerTokenFor(s[1], s[2], context);
-    else if (s[0] == "--acquire") result = vm::acquireBearerToken(context, s[1], s[2], refreshSlot);
-    else if (s[0] == "--token") result = vm::requestToken(context, s[1], s[2], s[3]);
-    else if (s[0] == "--authorize") result = vm::authorizeInteractively(context, s[1], s[2]);
+    if (s[0] == "--refresh")
+      refreshSlot = s[1];
+    else if (s[0] == "--send")
+      result = vm::bearerTokenFor(s[1], s[2], context);
+    else if (s[0] == "--acquire")
+      result = vm::acquireBearerToken(context, s[1], s[2], refreshSlot);
+    else if (s[0] == "--token")
+      result = vm::requestToken(context, s[1], s[2], s[3]);
+    else if (s[0] == "--authorize")
+      result = vm::authorizeInteractively(context, s[1], s[2]);
     else if (s[0] == "--url") {
       if (const vm::OAuthProvider* p = vm::findOAuthProvider(providers, s[1])) {
         result = vm::composeAuthorizationUrl(*p, state, s[2]);

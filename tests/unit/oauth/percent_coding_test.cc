@@ -33,9 +33,9 @@ TEST(PercentDecode, EscapesPlusAndTheFirstMalformedEscape) {
       {"4%2F0Ab+cd", "4/0Ab cd"},
       {"%2f%2F", "//"},
       {"%41%4a%4A", "AJJ"},
-      {"a%2", "a"},          // cut escape at the end
+      {"a%2", "a"},  // cut escape at the end
       {"a%", "a"},
-      {"ab%zz%41", "ab"},    // decoding stops, the rest is dropped
+      {"ab%zz%41", "ab"},  // decoding stops, the rest is dropped
       {"a%4g", "a"},
       {"%C3%A4", "\xC3\xA4"},
       {"%FF", "\xEF\xBF\xBD"},  // not UTF-8: replacement character
@@ -51,10 +51,10 @@ TEST(ReadAsUtf8, KeepsWellFormedTextAndReplacesEachBadByte) {
   } cases[] = {
       {"abc", "abc"},
       {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},          // overlong "/"
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong "/"
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
       {"\xF4\x90\x80\x80x", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx"},
-      {"a\xE2\x82", "a\xEF\xBF\xBD\xEF\xBF\xBD"},         // cut sequence
+      {"a\xE2\x82", "a\xEF\xBF\xBD\xEF\xBF\xBD"},  // cut sequence
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(readAsUtf8(in), out);
 }

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 #include <future>
+#include <memory>
 #include <thread>
 
 #include "log_capture.h"
@@ -211,9 +211,9 @@ TEST(RedirectListener, PortAlreadyTakenFailsAtOnce) {
   ::getsockname(taken.fd, reinterpret_cast<sockaddr*>(&a), &len);
   const unsigned port = ntohs(a.sin_port);
   EXPECT_EQ(listenForRedirect("localhost", port, 5), "");
-  EXPECT_EQ(log.lines(), std::vector<std::string>{"ERROR: Cannot create server on localhost:" +
-                                                  std::to_string(port) +
-                                                  " for receiving oauth result"});
+  EXPECT_EQ(log.lines(),
+            std::vector<std::string>{"ERROR: Cannot create server on localhost:" +
+                                     std::to_string(port) + " for receiving oauth result"});
 }
 
 TEST(RedirectListener, BindsOnlyToLoopbackAddresses) {
@@ -221,10 +221,9 @@ TEST(RedirectListener, BindsOnlyToLoopbackAddresses) {
     test::LogCapture log;
     const unsigned port = freePort();
     EXPECT_EQ(listenForRedirect(host, port, 5), "") << host;
-    EXPECT_EQ(log.lines(), std::vector<std::string>{"ERROR: Cannot create server on " +
-                                                    std::string(host) + ":" +
-                                                    std::to_string(port) +
-                                                    " for receiving oauth result"});
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"ERROR: Cannot create server on " + std::string(host) + ":" +
+                                       std::to_string(port) + " for receiving oauth result"});
   }
   // "localhost" is 127.0.0.1 alone: another loopback address finds nobody.
   const unsigned port = freePort();

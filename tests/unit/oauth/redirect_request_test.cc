@@ -92,10 +92,9 @@ TEST_F(AuthorizationResult, NoRequestTextLeavesTheRefreshToken) {
 }
 
 TEST_F(AuthorizationResult, BadStateOrProviderErrorClearsTheRefreshToken) {
-  for (const std::string& request :
-       {get("/tessel?code=c&state=XSF12345678901234567890"),
-        get("/tessel?code=c&state=" + kState + "&error=access_denied"),
-        std::string("no request line at all")}) {
+  for (const std::string& request : {get("/tessel?code=c&state=XSF12345678901234567890"),
+                                     get("/tessel?code=c&state=" + kState + "&error=access_denied"),
+                                     std::string("no request line at all")}) {
     refresh = "kept-refresh";
     test::LogCapture log;
     EXPECT_EQ(authorizationCodeFrom(context, request),
