@@ -7,6 +7,8 @@
 #include "diag/log_commands.h"
 #include "files/file_commands.h"
 #include "mail/address_book.h"
+#include "mail/send_mail.h"
+#include "oauth/token_exchange.h"
 #include "platform/open_with_system.h"
 #include "platform/paths.h"
 #include "settings/setting_commands.h"
@@ -38,6 +40,16 @@ MainWindowInputs clientMainWindowInputs(ProcessState& state) {
   h["getAllSettings"] = [&s](const std::string& a) { return getAllSettingsCommand(s.prefs, a); };
   h["sendLogEntry"] = [&s](const std::string& a) { return sendLogEntryCommand(s.log, a); };
   h["requestData"] = [&s](const std::string&) { return requestDataCommand(s.fileToOpen); };
+  h["sendMail"] = [&s](const std::string& a) {
+    OAuthContext oauth{s.oauthProviders, s.oauthState, s.currentRefreshToken, s.http,
+                       openWithSystem};
+    SendMailContext context{s.prefs, s.addressBook, s.tempFiles, tempFolder(),
+                            [&oauth](const std::string& provider, const std::string& hint) {
+                              return bearerTokenForProvider(oauth, provider, hint);
+                            },
+                            config::kExtraCaFile};
+    return sendMailCommand(context, a);
+  };
   h["getAddresses"] = [&s](const std::string& a) { return getAddressesCommand(s.addressBook, a); };
   if (state.dialogs) {
     Dialogs& d = *state.dialogs;

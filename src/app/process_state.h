@@ -12,6 +12,7 @@
 #include "i18n/catalogue.h"
 #include "mail/address_book.h"
 #include "net/http_client.h"
+#include "oauth/oauth_provider.h"
 #include "platform/dialogs.h"
 #include "platform/webview.h"
 #include "settings/preferences.h"
@@ -24,7 +25,9 @@ struct ProcessState {
   std::string versionText = kVersionText;
   std::string titleVersion;   // versionText + architecture suffix
   std::string offlinePage;
+  OAuthProviderTable oauthProviders = makeOAuthProviderTable();
   std::string oauthState;     // "xsf" + two random numbers, made once per run
+  std::string currentRefreshToken;  // OAuth refresh token, in memory only
   std::vector<std::string> tempFiles;  // deleted at shutdown
   bool quitRequested = false;
   std::string developerMode;  // "true" or empty
