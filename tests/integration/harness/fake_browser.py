@@ -8,10 +8,14 @@ byte. FAKE_BROWSER_MODE says how it behaves there:
   follow (default)  a GET for the redirect target, as a browser sends it
   close             connect, then close without sending anything
   post              a POST request line instead of a GET
+With FAKE_BROWSER_CLICK set to a button's label, a sign-in page (an answer
+200 with a form) is answered the way a user does it: that button's form is
+submitted, and its redirect followed.
 One JSON line per run is appended to FAKE_BROWSER_OUT.
 """
 
 import base64
+import html.parser
 import http.client
 import json
 import os
@@ -19,20 +23,69 @@ import socket
 import ssl
 import sys
 import time
-from urllib.parse import urlsplit
+from urllib.parse import urlencode, urljoin, urlsplit
 
 
-def fetch_provider(url):
+def fetch_provider(url, method="GET", form=None):
     parts = urlsplit(url)
     context = ssl.create_default_context(cafile=os.environ["FAKE_BROWSER_CA"])
     conn = http.client.HTTPSConnection(parts.hostname, parts.port, context=context, timeout=10)
     try:
-        conn.request("GET", parts.path + "?" + parts.query)
+        target = parts.path + ("?" + parts.query if parts.query else "")
+        if form is None:
+            conn.request(method, target)
+        else:
+            conn.request(method, target, urlencode(form),
+                         {"Content-Type": "application/x-www-form-urlencoded"})
         resp = conn.getresponse()
-        resp.read()
-        return resp.status, resp.getheader("Location")
+        body = resp.read()
+        return resp.status, resp.getheader("Location"), body
     finally:
         conn.close()
+
+
+class _Forms(html.parser.HTMLParser):
+    """Each form's action, method, named input values and submit buttons."""
+
+    def __init__(self):
+        super().__init__()
+        self.forms, self._button = [], None
+
+    def handle_starttag(self, tag, attrs):
+        a = dict(attrs)
+        if tag == "form":
+            self.forms.append({"action": a.get("action", ""), "method": a.get("method", "get"),
+                               "fields": {}, "buttons": []})
+        elif tag == "input" and self.forms and a.get("name"):
+            self.forms[-1]["fields"][a["name"]] = a.get("value") or ""
+        elif tag == "button" and self.forms:
+            self._button = {"name": a.get("name"), "value": a.get("value") or "", "label": ""}
+            self.forms[-1]["buttons"].append(self._button)
+
+    def handle_endtag(self, tag):
+        if tag == "button":
+            self._button = None
+
+    def handle_data(self, data):
+        if self._button is not None:
+            self._button["label"] += data.strip()
+
+
+def click(url, page, label):
+    """Submits the form of the button labelled label; the answer."""
+    parser = _Forms()
+    parser.feed(page.decode("utf-8", "replace"))
+    for form in parser.forms:
+        for button in form["buttons"]:
+            if button["label"] == label:
+                fields = dict(form["fields"])
+                if button["name"]:
+                    fields[button["name"]] = button["value"]
+                action = urljoin(url, form["action"])
+                if form["method"].lower() == "post":
+                    return fetch_provider(action, "POST", fields)
+                return fetch_provider(action + "?" + urlencode(fields))
+    raise LookupError(f"no button {label!r} on the page")
 
 
 def connect(host, port, patience=10.0):
@@ -72,7 +125,11 @@ def main():
     mode = os.environ.get("FAKE_BROWSER_MODE", "follow")
     record = {"url": url, "mode": mode}
     try:
-        status, location = fetch_provider(url)
+        status, location, body = fetch_provider(url)
+        label = os.environ.get("FAKE_BROWSER_CLICK")
+        if label and status == 200:
+            record["clicked"] = label
+            status, location, body = click(url, body, label)
         record.update(status=status, location=location)
         if status in (301, 302, 303, 307) and location:
             record["answer"] = base64.b64encode(visit_redirect(location, mode)).decode()
