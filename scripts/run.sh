@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the client against the bundled local demo and runs it: HTTPS
-# application servers on 127.0.0.1-3 with a throw-away certificate authority
-# that only this demo build trusts. The servers stop when the client ends.
+# application servers on 127.0.0.1-3 and a sign-in service for the "google"
+# and "ms" mail security on 127.0.0.1:8444, with a throw-away certificate
+# authority that only this demo build trusts. The servers stop when the
+# client ends.
 # Extra arguments go to the client (for example -l to log).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,6 +14,8 @@ bash "$root/scripts/make-test-ca.sh" "$run/ca"
 build="$root/build/demo"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELOMARK_BUILD_TESTS=OFF \
   -DVELOMARK_APP_HOST_TEMPLATE='127.0.0.%id%:8443' -DVELOMARK_APP_DOMAIN=localhost \
+  -DVELOMARK_MS_LOGIN_HOST=127.0.0.1:8444 -DVELOMARK_GOOGLE_AUTH_HOST=127.0.0.1:8444 \
+  -DVELOMARK_GOOGLE_TOKEN_HOST=127.0.0.1:8444 \
   -DVELOMARK_EXTRA_CA_FILE="$run/ca/ca.pem" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target velomark_client
 
@@ -26,6 +30,8 @@ cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; w
 trap cleanup EXIT INT TERM
 
 /usr/bin/python3 "$root/demo/server.py" --port 8443 &
+pids+=($!)
+/usr/bin/python3 "$root/demo/oauth_server.py" --port 8444 &
 pids+=($!)
 if [ -f "$root/demo/smtp_server.py" ]; then
   /usr/bin/python3 "$root/demo/smtp_server.py" --port 2525 &

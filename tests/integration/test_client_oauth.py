@@ -11,11 +11,14 @@ a token the service issued.
 """
 
 import base64
+import contextlib
 import itertools
 import json
 import os
 import re
 import ssl
+import subprocess
+import sys
 import threading
 from pathlib import Path
 from urllib.parse import parse_qsl, urlencode
@@ -28,7 +31,11 @@ from harness.fixtures import display  # noqa: F401  (pytest fixture)
 from harness.https_server import HttpsServer, Response
 from harness.real_client import app_routes, application_servers, build_ca, build_setting, page, \
     real_client
+from harness.https_server import SOURCE_DIR
 from smtp_loopback import Recorder, free_port
+
+sys.path.insert(0, str(SOURCE_DIR / "demo"))
+import oauth_tokens  # noqa: E402
 
 FAKE_BROWSER = Path(__file__).resolve().parent / "harness" / "fake_browser.py"
 REDIRECT_URI = "http://localhost:8100/tessel"
@@ -125,9 +132,10 @@ class SignInService:
             self.issued.append(answer["access_token"])
         return Response(200, json.dumps(answer).encode(), {"Content-Type": "application/json"})
 
-    def accepts(self, token):
+    def accepts(self, user, token):
+        """For the SMTP server: the account signed in and the token is ours."""
         with self._lock:
-            return token in self.issued
+            return user == LOGIN and token in self.issued
 
     def __enter__(self):
         self.server.start()
@@ -138,12 +146,12 @@ class SignInService:
 
 
 class XOAuth2Recorder(Recorder):
-    """Takes AUTH XOAUTH2 only for LOGIN with a token that the sign-in
-    service issued; every password mechanism is refused."""
+    """Takes AUTH XOAUTH2 only when accept(user, token) says yes; every
+    password mechanism is refused."""
 
-    def __init__(self, service):
+    def __init__(self, accept):
         super().__init__()
-        self.service = service
+        self.accept = accept
         self.refused = []
 
     async def auth_XOAUTH2(self, server, args):
@@ -154,7 +162,7 @@ class XOAuth2Recorder(Recorder):
         text = blob.decode()
         fields = dict(p.split("=", 1) for p in text.split("\x01") if "=" in p)
         token = fields.get("auth", "").removeprefix("Bearer ")
-        ok = fields.get("user") == LOGIN and self.service.accepts(token)
+        ok = self.accept(fields.get("user"), token)
         (self.bearer if ok else self.refused).append(token)
         return AuthResult(success=ok, auth_data=blob)
 
@@ -163,11 +171,11 @@ class MailServer:
     """aiosmtpd on loopback with TLS from the build's CA: STARTTLS for an
     smtp:// URL, TLS from the first byte for smtps://."""
 
-    def __init__(self, service, scheme):
+    def __init__(self, accept, scheme):
         ca = build_ca()
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(str(ca.cert_file), str(ca.key_file))
-        self.recorder = XOAuth2Recorder(service)
+        self.recorder = XOAuth2Recorder(accept)
         self.port = free_port()
         self.url = f"{scheme}://127.0.0.1:{self.port}"
         # aiosmtpd's own TLS check only knows STARTTLS; with smtps the whole
@@ -217,7 +225,7 @@ def mail_page(security, smtp_url, sends):
 
 
 class Session:
-    def __init__(self, display, tmp_path):
+    def __init__(self, display, tmp_path, **browser_env):
         self.display = display
         self.tmp = tmp_path
         self.visits_file = tmp_path / "browser.jsonl"
@@ -228,7 +236,7 @@ class Session:
         opener.chmod(0o755)
         self.env = {"PATH": f"{bin_dir}:{os.environ['PATH']}",
                     "FAKE_BROWSER_CA": str(build_ca().ca_file),
-                    "FAKE_BROWSER_OUT": str(self.visits_file)}
+                    "FAKE_BROWSER_OUT": str(self.visits_file), **browser_env}
 
     def run(self, security, smtp_url, sends):
         """Runs the client on mail_page; the answers of the sends in order."""
@@ -255,7 +263,7 @@ class Session:
 ])
 def test_sign_in_then_the_refresh_token_serves_the_next_send(display, tmp_path, security,
                                                             provider, scheme):
-    with SignInService() as service, MailServer(service, scheme) as smtp:
+    with SignInService() as service, MailServer(service.accepts, scheme) as smtp:
         session = Session(display, tmp_path)
         answers = session.run(security, smtp.url, 2)
 
@@ -286,7 +294,7 @@ def test_failed_sign_ins_answer_the_page_and_the_client_goes_on(display, tmp_pat
     with the token's text under CurlError 94; nothing reaches the SMTP
     server, and the next send signs in again and goes through."""
     refusal = b'{"error":"invalid_grant","error_description":"Code \\"used\\" / expired"}'
-    with SignInService() as service, MailServer(service, "smtp") as smtp:
+    with SignInService() as service, MailServer(service.accepts, "smtp") as smtp:
         service.sign_ins = ["deny", "allow", "allow"]
         service.token_answer_override = [(400, refusal)]
         session = Session(display, tmp_path)
@@ -305,3 +313,39 @@ def test_failed_sign_ins_answer_the_page_and_the_client_goes_on(display, tmp_pat
     assert len(smtp.recorder.messages) == 1 and smtp.recorder.bearer == service.issued
     assert "WARN: Got error access_denied" in session.log
     assert (f"ERROR: Failed to receive a bearer oauth2 token: {STATE_INVALID}" in session.log)
+
+
+@contextlib.contextmanager
+def demo_sign_in_service(key_file):
+    """demo/oauth_server.py on the provider port of this build, with the
+    build's CA; yields its token key."""
+    proc = subprocess.Popen(["/usr/bin/python3", str(SOURCE_DIR / "demo" / "oauth_server.py"),
+                             "--port", str(provider_port()),
+                             "--ca-dir", str(build_ca().ca_file.parent),
+                             "--key-file", str(key_file)],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        line = proc.stdout.readline()
+        assert line.startswith("demo sign-in service on"), line
+        yield oauth_tokens.load_key(key_file)
+    finally:
+        proc.terminate()
+        proc.wait(timeout=10)
+
+
+def test_the_demo_sign_in_service_round_trip(display, tmp_path):
+    """The demo's own service on the provider port: the browser presses
+    "Allow" on its sign-in page, and the SMTP server checks the token the
+    way the demo SMTP server does."""
+    with demo_sign_in_service(tmp_path / "token.key") as key:
+        def accept(user, token):
+            return user == LOGIN and oauth_tokens.check_access_token(key, token) == user
+
+        with MailServer(accept, "smtp") as smtp:
+            session = Session(display, tmp_path, FAKE_BROWSER_CLICK="Allow")
+            answers = session.run("ms", smtp.url, 2)
+    assert answers == [{"ok": ""}, {"ok": ""}]
+    [run] = session.browser_runs()
+    assert run["clicked"] == "Allow" and run["status"] == 303, run
+    assert len(smtp.recorder.bearer) == 2 and smtp.recorder.refused == []
+    assert len(smtp.recorder.messages) == 2
