@@ -32,7 +32,7 @@ from harness.https_server import HttpsServer, Response
 from harness.real_client import app_routes, application_servers, build_ca, build_setting, page, \
     real_client
 from harness.https_server import SOURCE_DIR
-from smtp_loopback import Recorder, free_port
+from smtp_loopback import Recorder, curl_error_text, free_port
 
 sys.path.insert(0, str(SOURCE_DIR / "demo"))
 import oauth_tokens  # noqa: E402
@@ -71,6 +71,7 @@ class SignInService:
         self.visits = []
         self.grants = []
         self.issued = []  # access tokens in the order they were handed out
+        self.revoked = set()  # issued, but the mail server no longer takes them
         self._codes, self._refresh = set(), set()
         self._numbers = itertools.count(1)
         self._lock = threading.Lock()
@@ -135,7 +136,7 @@ class SignInService:
     def accepts(self, user, token):
         """For the SMTP server: the account signed in and the token is ours."""
         with self._lock:
-            return user == LOGIN and token in self.issued
+            return user == LOGIN and token in self.issued and token not in self.revoked
 
     def __enter__(self):
         self.server.start()
@@ -162,9 +163,15 @@ class XOAuth2Recorder(Recorder):
         text = blob.decode()
         fields = dict(p.split("=", 1) for p in text.split("\x01") if "=" in p)
         token = fields.get("auth", "").removeprefix("Bearer ")
-        ok = self.accept(fields.get("user"), token)
-        (self.bearer if ok else self.refused).append(token)
-        return AuthResult(success=ok, auth_data=blob)
+        if self.accept(fields.get("user"), token):
+            self.bearer.append(token)
+            return AuthResult(success=True, auth_data=blob)
+        # As the big providers do it: an error challenge, which the client
+        # answers with an empty response, then the refusal.
+        self.refused.append(token)
+        await server.challenge_auth(b'{"status":"401","schemes":"bearer"}')
+        return AuthResult(success=False, handled=False,
+                          message="535 5.7.8 Username and Password not accepted")
 
 
 class MailServer:
@@ -289,16 +296,18 @@ def test_sign_in_then_the_refresh_token_serves_the_next_send(display, tmp_path, 
     assert "Received bearer token: [ya29.access-3]" in session.log
 
 
-def test_failed_sign_ins_answer_the_page_and_the_client_goes_on(display, tmp_path):
+def test_failures_answer_the_page_and_the_client_goes_on(display, tmp_path):
     """A refused sign-in and a refused code exchange each fail their send
-    with the token's text under CurlError 94; nothing reaches the SMTP
-    server, and the next send signs in again and goes through."""
+    with the token's text under CurlError 94 before the SMTP server is
+    contacted; the next send signs in again and goes through. A token that
+    the mail server refuses fails as a transfer error."""
     refusal = b'{"error":"invalid_grant","error_description":"Code \\"used\\" / expired"}'
     with SignInService() as service, MailServer(service.accepts, "smtp") as smtp:
         service.sign_ins = ["deny", "allow", "allow"]
         service.token_answer_override = [(400, refusal)]
+        service.revoked = {"ya29.access-4"}  # the one the fourth send refreshes to
         session = Session(display, tmp_path)
-        answers = session.run("google", smtp.url, 3)
+        answers = session.run("google", smtp.url, 4)
 
     token_text = ("ERROR: Failed posting bearer token request (got no token. Instead, got ["
                   + refusal.decode() + "])")
@@ -306,11 +315,16 @@ def test_failed_sign_ins_answer_the_page_and_the_client_goes_on(display, tmp_pat
         {"ok": f"Error during sending: {STATE_INVALID} (CurlError 94)"},
         {"ok": f"Error during sending: {token_text} (CurlError 94)"},
         {"ok": ""},
+        {"ok": f"Error during sending: {curl_error_text(67)} (CurlError 67)"},
     ]
-    # Every send ran the browser: no refresh token survived the failures.
+    # The first three sends ran the browser (no refresh token survived the
+    # failures); the fourth refreshed.
     assert len(session.browser_runs()) == 3
-    assert [f["grant_type"] for _, f in service.grants] == ["authorization_code"] * 2
-    assert len(smtp.recorder.messages) == 1 and smtp.recorder.bearer == service.issued
+    assert [f["grant_type"] for _, f in service.grants] == [
+        "authorization_code", "authorization_code", "refresh_token"]
+    assert len(smtp.recorder.messages) == 1
+    assert smtp.recorder.bearer == ["ya29.access-3"]
+    assert smtp.recorder.refused == ["ya29.access-4"]
     assert "WARN: Got error access_denied" in session.log
     assert (f"ERROR: Failed to receive a bearer oauth2 token: {STATE_INVALID}" in session.log)
 
