@@ -21,16 +21,22 @@ PREFIX = "demo-at."
 
 
 def load_key(path=DEFAULT_KEY_FILE):
-    """The signing key; made (32 random bytes, mode 0600) on first use."""
+    """The signing key; made (32 random bytes, mode 0600) on first use.
+    Both demo servers may start at once: the key is written aside and
+    linked into place, so neither ever reads a half-written file."""
     path = Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
-    try:
-        fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o600)
-    except FileExistsError:
-        pass
-    else:
+    if not path.exists():
+        spare = path.with_name(f".{path.name}.{os.getpid()}.{secrets.token_hex(4)}")
+        fd = os.open(spare, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o600)
         with os.fdopen(fd, "wb") as out:
             out.write(secrets.token_bytes(32))
+        try:
+            os.link(spare, path)
+        except FileExistsError:
+            pass
+        finally:
+            spare.unlink()
     key = path.read_bytes()
     if len(key) < 32:
         raise ValueError(f"{path} holds no usable key; delete it to get a new one")
@@ -92,3 +98,36 @@ def xoauth2_account(key, client_response):
     if subject is None or subject != fields.get("user"):
         return None
     return subject
+
+
+def xoauth2_hook(key_file=DEFAULT_KEY_FILE):
+    """AUTH XOAUTH2 for an aiosmtpd handler (handler.auth_XOAUTH2 = ...):
+    takes a token of the demo sign-in service for the account it was issued
+    to, refuses anything else the way the big providers do (an error
+    challenge, then 535). The key is read at the first AUTH, so the servers
+    may start in any order."""
+    from aiosmtpd.smtp import MISSING, AuthResult, LoginPassword
+
+    keys = []
+
+    async def auth_XOAUTH2(server, args):
+        if len(args) > 1:
+            try:
+                response = base64.b64decode(args[1], validate=True)
+            except ValueError:
+                response = b""
+        else:
+            response = await server.challenge_auth("")
+            if response is MISSING:
+                return AuthResult(success=False, handled=False, message="501 5.5.2 Aborted")
+        if not keys:
+            keys.append(load_key(key_file))
+        account = xoauth2_account(keys[0], response.decode("utf-8", "replace"))
+        if account is not None:
+            return AuthResult(success=True,
+                              auth_data=LoginPassword(login=account.encode(), password=b""))
+        await server.challenge_auth(b'{"status":"401","schemes":"bearer"}')
+        return AuthResult(success=False, handled=False,
+                          message="535 5.7.8 The token was not issued for this account")
+
+    return auth_XOAUTH2

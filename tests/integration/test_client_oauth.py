@@ -178,11 +178,11 @@ class MailServer:
     """aiosmtpd on loopback with TLS from the build's CA: STARTTLS for an
     smtp:// URL, TLS from the first byte for smtps://."""
 
-    def __init__(self, accept, scheme):
+    def __init__(self, recorder, scheme):
         ca = build_ca()
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(str(ca.cert_file), str(ca.key_file))
-        self.recorder = XOAuth2Recorder(accept)
+        self.recorder = recorder
         self.port = free_port()
         self.url = f"{scheme}://127.0.0.1:{self.port}"
         # aiosmtpd's own TLS check only knows STARTTLS; with smtps the whole
@@ -270,7 +270,7 @@ class Session:
 ])
 def test_sign_in_then_the_refresh_token_serves_the_next_send(display, tmp_path, security,
                                                             provider, scheme):
-    with SignInService() as service, MailServer(service.accepts, scheme) as smtp:
+    with SignInService() as service, MailServer(XOAuth2Recorder(service.accepts), scheme) as smtp:
         session = Session(display, tmp_path)
         answers = session.run(security, smtp.url, 2)
 
@@ -302,7 +302,7 @@ def test_failures_answer_the_page_and_the_client_goes_on(display, tmp_path):
     contacted; the next send signs in again and goes through. A token that
     the mail server refuses fails as a transfer error."""
     refusal = b'{"error":"invalid_grant","error_description":"Code \\"used\\" / expired"}'
-    with SignInService() as service, MailServer(service.accepts, "smtp") as smtp:
+    with SignInService() as service, MailServer(XOAuth2Recorder(service.accepts), "smtp") as smtp:
         service.sign_ins = ["deny", "allow", "allow"]
         service.token_answer_override = [(400, refusal)]
         service.revoked = {"ya29.access-4"}  # the one the fourth send refreshes to
@@ -332,7 +332,7 @@ def test_failures_answer_the_page_and_the_client_goes_on(display, tmp_path):
 @contextlib.contextmanager
 def demo_sign_in_service(key_file):
     """demo/oauth_server.py on the provider port of this build, with the
-    build's CA; yields its token key."""
+    build's CA."""
     proc = subprocess.Popen(["/usr/bin/python3", str(SOURCE_DIR / "demo" / "oauth_server.py"),
                              "--port", str(provider_port()),
                              "--ca-dir", str(build_ca().ca_file.parent),
@@ -341,7 +341,7 @@ def demo_sign_in_service(key_file):
     try:
         line = proc.stdout.readline()
         assert line.startswith("demo sign-in service on"), line
-        yield oauth_tokens.load_key(key_file)
+        yield
     finally:
         proc.terminate()
         proc.wait(timeout=10)
@@ -349,17 +349,15 @@ def demo_sign_in_service(key_file):
 
 def test_the_demo_sign_in_service_round_trip(display, tmp_path):
     """The demo's own service on the provider port: the browser presses
-    "Allow" on its sign-in page, and the SMTP server checks the token the
-    way the demo SMTP server does."""
-    with demo_sign_in_service(tmp_path / "token.key") as key:
-        def accept(user, token):
-            return user == LOGIN and oauth_tokens.check_access_token(key, token) == user
-
-        with MailServer(accept, "smtp") as smtp:
-            session = Session(display, tmp_path, FAKE_BROWSER_CLICK="Allow")
-            answers = session.run("ms", smtp.url, 2)
+    "Allow" on its sign-in page, and the SMTP server takes the token with the
+    demo SMTP server's XOAUTH2 check."""
+    key_file = tmp_path / "token.key"
+    recorder = Recorder()
+    recorder.auth_XOAUTH2 = oauth_tokens.xoauth2_hook(key_file)
+    with demo_sign_in_service(key_file), MailServer(recorder, "smtp") as smtp:
+        session = Session(display, tmp_path, FAKE_BROWSER_CLICK="Allow")
+        answers = session.run("ms", smtp.url, 2)
     assert answers == [{"ok": ""}, {"ok": ""}]
     [run] = session.browser_runs()
     assert run["clicked"] == "Allow" and run["status"] == 303, run
-    assert len(smtp.recorder.bearer) == 2 and smtp.recorder.refused == []
-    assert len(smtp.recorder.messages) == 2
+    assert [(m["login"], m["tls"]) for m in smtp.recorder.messages] == [(LOGIN, True)] * 2

@@ -2,9 +2,11 @@
 redirect with a code and the state, the token grants, and the tokens that
 the demo SMTP server checks (demo/oauth_tokens.py)."""
 
+import base64
 import http.client
 import json
 import re
+import smtplib
 import ssl
 import subprocess
 import sys
@@ -12,7 +14,10 @@ from urllib.parse import parse_qsl, urlencode, urlsplit
 
 import pytest
 
+from aiosmtpd.controller import Controller
+
 from harness.https_server import SOURCE_DIR, free_port_on
+from smtp_loopback import Recorder, free_port
 
 sys.path.insert(0, str(SOURCE_DIR / "demo"))
 import oauth_tokens  # noqa: E402
@@ -147,3 +152,42 @@ def test_tokens_refused_when_altered_foreign_or_expired(tmp_path):
                     "demo-at." + mac + "." + mac, "ya29." + body + "." + mac, "", "demo-at.!.!"):
         assert check(key, altered, now=1000) is None, altered
     assert oauth_tokens.xoauth2_account(key, f"user=me@example.org\x01auth={token}\x01\x01") is None
+
+
+def test_the_smtp_hook_takes_only_a_token_issued_to_that_account(tmp_path):
+    key_file = tmp_path / "token.key"
+    key = oauth_tokens.load_key(key_file)
+    recorder = Recorder()
+    recorder.auth_XOAUTH2 = oauth_tokens.xoauth2_hook(key_file)
+    port = free_port()
+    controller = Controller(recorder, hostname="127.0.0.1", port=port, auth_require_tls=False)
+    token = oauth_tokens.issue_access_token(key, "me@example.org")
+
+    def response(user, bearer):
+        return f"user={user}\x01auth=Bearer {bearer}\x01\x01".encode()
+
+    def auth(blob, initial):
+        with smtplib.SMTP("127.0.0.1", port, timeout=10) as s:
+            s.ehlo()
+            if initial:  # the response with the command
+                reply = s.docmd("AUTH", "XOAUTH2 " + base64.b64encode(blob).decode())
+            else:
+                assert s.docmd("AUTH", "XOAUTH2")[0] == 334
+                reply = s.docmd(base64.b64encode(blob).decode())
+            if reply[0] == 334:  # the error challenge; the client answers it empty
+                assert json.loads(base64.b64decode(reply[1]))["status"] == "401"
+                reply = s.docmd("")
+            if reply[0] == 235:
+                s.sendmail("me@example.org", ["to@example.net"], b"Subject: x\r\n\r\nbody\r\n")
+            return reply[0]
+
+    controller.start()
+    try:
+        for initial in (True, False):
+            assert auth(response("me@example.org", token), initial) == 235
+            assert auth(response("you@example.org", token), initial) == 535
+            assert auth(response("me@example.org", token[:-3] + "abc"), initial) == 535
+            assert auth(b"not a response", initial) == 535
+    finally:
+        controller.stop()
+    assert [m["login"] for m in recorder.messages] == ["me@example.org"] * 2
