@@ -42,4 +42,5 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 echo "Demo servers are up (https://127.0.0.1:8443/pc/velomark.html). Starting the client..."
+echo "Sign-in for the mail security google/ms: https://127.0.0.1:8444 (the browser needs to accept $run/ca/ca.pem)."
 "$build/src/velomark_client" "$@"
