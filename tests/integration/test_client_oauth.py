@@ -28,10 +28,9 @@ from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import MISSING, AuthResult
 
 from harness.fixtures import display  # noqa: F401  (pytest fixture)
-from harness.https_server import HttpsServer, Response
+from harness.https_server import SOURCE_DIR, HttpsServer, Response
 from harness.real_client import app_routes, application_servers, build_ca, build_setting, page, \
     real_client
-from harness.https_server import SOURCE_DIR
 from smtp_loopback import Recorder, curl_error_text, free_port
 
 sys.path.insert(0, str(SOURCE_DIR / "demo"))
@@ -57,7 +56,7 @@ class SignInService:
 
     Each browser visit takes the next entry of sign_ins: "allow" redirects
     with a fresh code and the state, "deny" with error=access_denied. Codes
-    are good for one exchange; refresh tokens until refused_refresh says no.
+    are good for one exchange, refresh tokens for the life of the service.
     Access tokens are unique, so the SMTP server can tell which one it got."""
 
     def __init__(self):
@@ -159,7 +158,7 @@ class XOAuth2Recorder(Recorder):
         # The client response is "user=" login ^A "auth=Bearer " token ^A^A.
         blob = base64.b64decode(args[1]) if len(args) > 1 else await server.challenge_auth("")
         if blob is MISSING:
-            return AuthResult(success=False)
+            return AuthResult(success=False, handled=False)
         text = blob.decode()
         fields = dict(p.split("=", 1) for p in text.split("\x01") if "=" in p)
         token = fields.get("auth", "").removeprefix("Bearer ")
@@ -189,9 +188,13 @@ class MailServer:
         # connection is TLS anyway.
         kwargs = {"hostname": "127.0.0.1", "port": self.port, "auth_required": True,
                   "auth_require_tls": scheme != "smtps",
-                  "authenticator": lambda *a: AuthResult(success=False)}
+                  "authenticator": self._refuse_password}
         kwargs["ssl_context" if scheme == "smtps" else "tls_context"] = context
         self.controller = Controller(self.recorder, **kwargs)
+
+    def _refuse_password(self, server, session, envelope, mechanism, auth_data):
+        self.recorder.logins.append(mechanism)
+        return AuthResult(success=False, handled=False)
 
     def __enter__(self):
         self.controller.start()
