@@ -267,12 +267,12 @@ class Session:
         return [json.loads(line) for line in self.visits_file.read_text().splitlines()]
 
 
-@pytest.mark.parametrize("security, provider, scheme", [
-    ("google", "GOOGLE", "smtp"),
-    ("ms", "MS", "smtps"),
+@pytest.mark.parametrize("security, provider, scope_end, scheme", [
+    ("google", "GOOGLE", "/auth/gmail.send", "smtp"),
+    ("ms", "MS", "/SMTP.Send offline_access", "smtps"),
 ])
 def test_sign_in_then_the_refresh_token_serves_the_next_send(display, tmp_path, security,
-                                                            provider, scheme):
+                                                            provider, scope_end, scheme):
     with SignInService() as service, MailServer(XOAuth2Recorder(service.accepts), scheme) as smtp:
         session = Session(display, tmp_path)
         answers = session.run(security, smtp.url, 2)
@@ -285,6 +285,7 @@ def test_sign_in_then_the_refresh_token_serves_the_next_send(display, tmp_path, 
     assert b"Thank you! You can now close this window." in base64.b64decode(run["answer"])
     [(visited, params)] = service.visits
     assert visited == provider and params["login_hint"] == LOGIN
+    assert params["scope"].endswith(scope_end)
     assert [(p, f["grant_type"]) for p, f in service.grants] == [
         (provider, "authorization_code"), (provider, "refresh_token")]
     assert service.grants[1][1]["refresh_token"] == "1//refresh-2"  # came with the first token
