@@ -139,7 +139,7 @@ AddressBook::~AddressBook() = default;
 bool AddressBook::openAddressBook() {
   if (db_) return true;
 
-  if (!isDirectory(folder_)) ::mkdir(folder_.c_str(), 0700);  // a failure shows below
+  makeFolders(folder_);  // a failure shows below
   const std::string path = databasePath();
   if (!isRegularFile(path)) {
     // O_EXCL: never truncate whatever else might sit under that name.
