@@ -181,8 +181,8 @@ int runMessageBox(GtkMessageType type, GtkButtonsType buttons, int defaultRespon
     std::fprintf(stderr, "%s: %s\n", kTitle, text.c_str());
     return GTK_RESPONSE_NONE;
   }
-  WindowHandle dialog = ownWindow(
-      gtk_message_dialog_new(activeWindow(), GTK_DIALOG_MODAL, type, buttons, nullptr));
+  WindowHandle dialog =
+      ownWindow(gtk_message_dialog_new(activeWindow(), GTK_DIALOG_MODAL, type, buttons, nullptr));
   gtk_window_set_title(GTK_WINDOW(dialog.get()), kTitle);
   showMessageText(GTK_MESSAGE_DIALOG(dialog.get()), messageBoxText(text));
   // GTK 3 no longer draws the message type's icon by itself; the boxes are
@@ -193,8 +193,8 @@ int runMessageBox(GtkMessageType type, GtkButtonsType buttons, int defaultRespon
   G_GNUC_END_IGNORE_DEPRECATIONS
   gtk_widget_show(image);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog.get()), defaultResponse);
-  if (GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog.get()),
-                                                             defaultResponse))
+  if (GtkWidget* button =
+          gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog.get()), defaultResponse))
     gtk_widget_grab_focus(button);
   return runShown(dialog.get());
 }
@@ -243,7 +243,9 @@ void onAskTextDestroy(GtkWidget*, gpointer data) {
   finishAskText(run, false);
 }
 
-void onAskTextOk(GtkButton*, gpointer data) { finishAskText(*static_cast<AskTextRun*>(data), true); }
+void onAskTextOk(GtkButton*, gpointer data) {
+  finishAskText(*static_cast<AskTextRun*>(data), true);
+}
 
 // The fixed layout needs the entry 25 and the button 40 by 25 pixels; the
 // default theme asks for more (34 pixels high, wide padding), which would
@@ -253,8 +255,7 @@ constexpr const char* kCompactCss =
     "button { min-height: 0; min-width: 0; padding: 0; }";
 
 void makeCompact(GtkWidget* widget, GtkCssProvider* css) {
-  gtk_style_context_add_provider(gtk_widget_get_style_context(widget),
-                                 GTK_STYLE_PROVIDER(css),
+  gtk_style_context_add_provider(gtk_widget_get_style_context(widget), GTK_STYLE_PROVIDER(css),
                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
@@ -283,7 +284,8 @@ void addFilters(GtkFileChooser* chooser, const std::vector<FileFilter>& filters)
       auto semicolon = filter.patterns.find(';', start);
       auto pattern = filter.patterns.substr(
           start, semicolon == std::string::npos ? std::string::npos : semicolon - start);
-      if (!pattern.empty()) gtk_file_filter_add_pattern(gtkFilter, filterPatternForGtk(pattern).c_str());
+      if (!pattern.empty())
+        gtk_file_filter_add_pattern(gtkFilter, filterPatternForGtk(pattern).c_str());
       if (semicolon == std::string::npos) break;
       start = semicolon + 1;
     }
@@ -452,7 +454,8 @@ std::string GtkDialogs::chooseSaveFile(const std::string& title, const std::stri
   auto* chooser = GTK_FILE_CHOOSER(dialog.get());
   // Replacing an existing file is the caller's decision.
   gtk_file_chooser_set_do_overwrite_confirmation(chooser, FALSE);
-  if (!proposedName.empty()) gtk_file_chooser_set_current_name(chooser, validUtf8(proposedName).c_str());
+  if (!proposedName.empty())
+    gtk_file_chooser_set_current_name(chooser, validUtf8(proposedName).c_str());
   if (runShown(dialog.get()) != GTK_RESPONSE_ACCEPT) return {};
   GCharPtr path(gtk_file_chooser_get_filename(chooser));
   return path ? std::string(path.get()) : std::string();

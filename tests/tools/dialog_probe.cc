@@ -95,10 +95,10 @@ json describeWindow(GtkWidget* widget) {
   facts["labels"] = json::array();
   for (GtkWidget* label : labels) {
     if (!gtk_widget_get_visible(label) || gtk_widget_get_ancestor(label, GTK_TYPE_BUTTON)) continue;
-    facts["labels"].push_back({{"text", gtk_label_get_text(GTK_LABEL(label))},
-                               {"lines", pango_layout_get_line_count(
-                                             gtk_label_get_layout(GTK_LABEL(label)))},
-                               {"box", boxOf(label, widget)}});
+    facts["labels"].push_back(
+        {{"text", gtk_label_get_text(GTK_LABEL(label))},
+         {"lines", pango_layout_get_line_count(gtk_label_get_layout(GTK_LABEL(label)))},
+         {"box", boxOf(label, widget)}});
   }
   for (GtkWidget* view : textViews) {
     if (!gtk_widget_get_visible(view)) continue;
