@@ -12,10 +12,10 @@ set(VELOMARK_GOOGLE_CLIENT_ID "placeholder.apps.googleusercontent.com" CACHE STR
 set(VELOMARK_GOOGLE_CLIENT_SECRET "placeholder-secret" CACHE STRING "Google OAuth client secret")
 set(VELOMARK_GOOGLE_AUTH_HOST "accounts.google.com" CACHE STRING "Google sign-in host")
 set(VELOMARK_GOOGLE_TOKEN_HOST "oauth2.googleapis.com" CACHE STRING "Google token host")
-set(VELOMARK_GOOGLE_SCOPE_HOST "mail.google.com" CACHE STRING "Google scope host")
+set(VELOMARK_GOOGLE_SCOPE_HOST "www.googleapis.com" CACHE STRING "Google scope host")
 set(VELOMARK_EXTRA_CA_FILE "" CACHE FILEPATH "Extra trusted CA (PEM) for the HTTP client, SMTP and the web view; empty in release builds")
 # Secret-protection constants of the legacy format (fixed key text and check sentence).
-set(VELOMARK_LEGACY_KEY_TEXT "velomark-legacy-key-2016" CACHE STRING "Fixed key text of the legacy secret format")
-set(VELOMARK_LEGACY_CHECK_SENTENCE "The quick velomark jumps over the lazy mailbox." CACHE STRING "Check sentence stored as keyTest")
+set(VELOMARK_LEGACY_KEY_TEXT "velomarkid3C:52:A1:0E:77:F4" CACHE STRING "Fixed key text of the legacy secret format: ten lower-case letters and six colon-separated upper-case hex pairs")
+set(VELOMARK_LEGACY_CHECK_SENTENCE "the mail went out fine" CACHE STRING "Check sentence stored as keyTest: five lower-case words, 22 characters")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/build_config.h.in ${CMAKE_BINARY_DIR}/generated/build_config.h @ONLY)

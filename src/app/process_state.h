@@ -8,7 +8,13 @@
 #include <vector>
 
 #include "diag/log_writer.h"
+#include "app/app_url.h"
+#include "i18n/catalogue.h"
+#include "mail/address_book.h"
+#include "net/http_client.h"
+#include "oauth/oauth_provider.h"
 #include "platform/dialogs.h"
+#include "platform/webview.h"
 #include "settings/preferences.h"
 
 namespace vm {
@@ -19,17 +25,26 @@ struct ProcessState {
   std::string versionText = kVersionText;
   std::string titleVersion;   // versionText + architecture suffix
   std::string offlinePage;
+  OAuthProviderTable oauthProviders = makeOAuthProviderTable();
   std::string oauthState;     // "xsf" + two random numbers, made once per run
+  std::string currentRefreshToken;  // OAuth refresh token, in memory only
   std::vector<std::string> tempFiles;  // deleted at shutdown
   bool quitRequested = false;
   std::string developerMode;  // "true" or empty
   std::string fileToOpen;     // consumed once by requestData
 
+  Catalogue catalogue = Catalogue::standard();
   LogWriter& log = processLog();
+  HttpClient http;
+  AppChannel appChannel;       // release channel and mode of the loaded application
+  std::string effectiveProxy;  // the proxy in force; empty means none
+  WebViewProxy webViewProxy;   // fixed when the main web view is created
   Preferences prefs;
+  AddressBook addressBook;
   Dialogs* dialogs = nullptr;
 
-  explicit ProcessState(Preferences preferences) : prefs(std::move(preferences)) {}
+  ProcessState(Preferences preferences, std::string dataFolder)
+      : prefs(std::move(preferences)), addressBook(std::move(dataFolder)) {}
 };
 
 }  // namespace vm

@@ -1,21 +1,125 @@
 #include "app/startup.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <string>
-#include <vector>
+#include <cstdlib>
+#include <random>
 
 #include "app/command_line.h"
+#include "app/offline_page.h"
+#include "app/process_state.h"
+#include "diag/log_commands.h"
+#include "app/client_bridge.h"
+#include "platform/gui.h"
+#include "platform/paths.h"
+#include "settings/migration.h"
 
 namespace vm {
 
+namespace {
+
+constexpr const char* kArchitectureSuffix =
+#if defined(__x86_64__)
+    ".x64";
+#elif defined(__aarch64__)
+    ".arm64";
+#elif defined(__i386__)
+    ".x86";
+#else
+    ".other";
+#endif
+
+void enableLogAtStart(ProcessState& state) {
+  enableLogCommand(state.log, *state.dialogs, "[ true ]");
+}
+
+void shutDown(ProcessState& state) {
+  deleteTemporaryFiles(state.tempFiles);
+  state.log.close();
+}
+
+}  // namespace
+
+std::string makeOAuthState() {
+  std::random_device seed;
+  std::mt19937_64 gen(seed());
+  std::uniform_int_distribution<long long> dist(1000000000LL, 2147483647LL);
+  long long first = dist(gen);
+  long long second = dist(gen);
+  return "xsf" + std::to_string(first) + std::to_string(second);
+}
+
+void initialiseProcessState(ProcessState& state) {
+  state.tempFiles.clear();
+  state.quitRequested = false;
+  state.versionText = kVersionText;
+  state.titleVersion = state.versionText + kArchitectureSuffix;
+  state.offlinePage = kOfflinePage;
+  state.oauthState = makeOAuthState();
+}
+
+void setUpLogging(ProcessState& state, const CommandLine& cmd, const std::string& tempFolder) {
+  state.log.setPath(tempFolder + "velomark_log.txt");
+  std::string option = cmd.value("l");
+  if (!option.empty()) {
+    if (option != "1") state.log.setPath(option);
+    enableLogAtStart(state);
+    state.prefs.writeSetting("debug", "true", "WebApp");
+  } else if (state.prefs.readSetting("debug", "", "WebApp") == "true") {
+    enableLogAtStart(state);
+  }
+}
+
+std::string developerModeFrom(const std::function<const char*(const char*)>& getEnv) {
+  for (const char* name : {"TS_PLSKEYID", "TS_CLKEYID"}) {
+    const char* value = getEnv(name);
+    if (value && *value && std::string(value) != "0") return "true";
+  }
+  return {};
+}
+
+void deleteTemporaryFiles(const std::vector<std::string>& paths) {
+  for (const auto& path : paths) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+    if (::unlink(path.c_str()) != 0) writeLog("ERROR: Failed deletion of [" + path + "]");
+  }
+}
+
 int runClient(int argc, char** argv) {
-  std::vector<std::string> params(argv + 1, argv + argc);
-  CommandLine cmd = CommandLine::parse(params);
+  ProcessState state{Preferences(appDataFolder()), appDataFolder()};
+  initialiseProcessState(state);
+
+  CommandLine cmd = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));
   if (cmd.wantsUsage()) {
     std::fputs(usageText().c_str(), stdout);
     std::fflush(stdout);
     return 0;
   }
+
+  if (!initGui(&argc, &argv)) {
+    std::fputs("velomark_client: no display available; run it under a desktop session or "
+               "xvfb-run -a\n",
+               stderr);
+    return 0;
+  }
+  auto dialogs = makeDialogs();
+  state.dialogs = dialogs.get();
+  state.prefs.setUnusableHandler([&state](const std::string& file) {
+    state.dialogs->showError("Failed to write preferences file to [" + file + "]");
+    std::exit(0);
+  });
+
+  migratePredecessorSettings({state.prefs, *state.dialogs, state.catalogue, appDataFolder()});
+  setUpLogging(state, cmd, tempFolder());
+  state.developerMode = developerModeFrom([](const char* name) { return std::getenv(name); });
+  if (state.developerMode == "true")
+    writeLog("Detected TS_PLSKEYID and/or TS_CLKEYID. Turn on developerMode for getHostInfo call.");
+
+  if (runMainWindow(state, cmd, clientMainWindowInputs(state)) == MainWindowEnd::EarlyEnd) return 0;
+  shutDown(state);
   return 0;
 }
 

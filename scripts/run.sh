@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the client against the bundled local demo and runs it: HTTPS
+# application servers on 127.0.0.1-3 with a throw-away certificate authority
+# that only this demo build trusts. The servers stop when the client ends.
+# Extra arguments go to the client (for example -l to log).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+
+run="$root/demo/run"
+bash "$root/scripts/make-test-ca.sh" "$run/ca"
+build="$root/build/demo"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELOMARK_BUILD_TESTS=OFF \
+  -DVELOMARK_APP_HOST_TEMPLATE='127.0.0.%id%:8443' -DVELOMARK_APP_DOMAIN=localhost \
+  -DVELOMARK_EXTRA_CA_FILE="$run/ca/ca.pem" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target velomark_client
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display found. Run the demo under a virtual display instead:" >&2
+  echo "  xvfb-run -a bash scripts/run.sh" >&2
+  exit 1
+fi
+
+pids=()
+cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; }
+trap cleanup EXIT INT TERM
+
+/usr/bin/python3 "$root/demo/server.py" --port 8443 &
+pids+=($!)
+if [ -f "$root/demo/smtp_server.py" ]; then
+  /usr/bin/python3 "$root/demo/smtp_server.py" --port 2525 &
+  pids+=($!)
+fi
+for _ in $(seq 50); do
+  curl -sf --cacert "$run/ca/ca.pem" https://127.0.0.1:8443/pc/check.html >/dev/null 2>&1 && break
+  sleep 0.1
+done
+echo "Demo servers are up (https://127.0.0.1:8443/pc/velomark.html). Starting the client..."
+"$build/src/velomark_client" "$@"

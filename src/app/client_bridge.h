@@ -1,0 +1,15 @@
+// Wires the client's subsystems to the main window: the bridge handlers that
+// exist, the application URL decision and the web view's trust settings.
+#pragma once
+
+#include "app/main_window.h"
+
+namespace vm {
+
+struct ProcessState;
+
+// Everything runMainWindow needs for the real client. state (and its
+// dialogs) must outlive the window.
+MainWindowInputs clientMainWindowInputs(ProcessState& state);
+
+}  // namespace vm

@@ -1,0 +1,160 @@
+#include "app/main_window.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "app/command_line.h"
+#include "app/process_state.h"
+#include "app/window_commands.h"
+#include "diag/log_writer.h"
+#include "platform/open_with_system.h"
+#include "platform/paths.h"
+
+namespace vm {
+namespace {
+
+constexpr int kMinWidth = 1025;  // not 1024: the web application's layout needs it
+constexpr int kMinHeight = 480;
+
+WebView* g_mainView = nullptr;
+bool g_proxyDialogPosted = false;
+
+class MainViewSlot {
+ public:
+  explicit MainViewSlot(WebView* view) { g_mainView = view; }
+  ~MainViewSlot() { g_mainView = nullptr; }
+};
+
+}  // namespace
+
+WebView* mainWebView() { return g_mainView; }
+
+void postProxyDialogRequest() {
+  g_proxyDialogPosted = true;
+  wakeEventLoop();
+}
+
+std::string architectureSuffix() {
+#if defined(__x86_64__)
+  return ".x64";
+#elif defined(__aarch64__)
+  return ".arm64";
+#elif defined(__i386__)
+  return ".x86";
+#else
+  return "";
+#endif
+}
+
+std::string mainWindowTitle(const ProcessState& state) {
+  std::string version =
+      state.titleVersion.empty() ? state.versionText + architectureSuffix() : state.titleVersion;
+  return "velomark client " + version;
+}
+
+int wholeNumber(const std::string& text) {
+  errno = 0;
+  char* end = nullptr;
+  long value = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str() || errno == ERANGE || value > INT_MAX || value < INT_MIN) return 0;
+  return static_cast<int>(value);
+}
+
+WindowGeometry readWindowGeometry(Preferences& prefs) {
+  WindowGeometry g;
+  g.left = wholeNumber(prefs.readSetting("left", "100", "main"));
+  g.top = wholeNumber(prefs.readSetting("top", "100", "main"));
+  g.width = wholeNumber(prefs.readSetting("width", "1200", "main"));
+  g.height = wholeNumber(prefs.readSetting("height", "800", "main"));
+  return g;
+}
+
+MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
+                            MainWindowInputs inputs) {
+  WindowGeometry geometry = readWindowGeometry(state.prefs);
+
+  bool closeRequested = false;
+  WebView* view = nullptr;
+  TopWindow::Events events;
+  events.size = [&](int width, int height) {
+    if (view) view->resize(width, height);
+    state.prefs.writeSetting("width", std::to_string(width), "main");
+    state.prefs.writeSetting("height", std::to_string(height), "main");
+  };
+  events.move = [&](int left, int top) {
+    state.prefs.writeSetting("left", std::to_string(left), "main");
+    state.prefs.writeSetting("top", std::to_string(top), "main");
+  };
+  events.closeRequest = [&] {
+    closeRequested = true;
+    wakeEventLoop();
+  };
+  auto window = TopWindow::create(mainWindowTitle(state), geometry, kMinWidth, kMinHeight, events);
+  if (!window) {
+    writeLog("ERROR: The main window cannot be created (no display)");
+    return MainWindowEnd::EarlyEnd;
+  }
+
+  std::string url = inputs.applicationUrl ? inputs.applicationUrl() : std::string();
+  writeLog("Final URL to load app from: [" + url + "]");
+
+  WebViewOptions options;
+  options.developerTools = !state.prefs.readSetting("developer", "", "WebApp").empty();
+  options.cacheFolder = tempFolder() + "WebView2_Cache";
+  if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
+  options.extraCaFile = inputs.extraCaFile;
+  auto webView = WebView::create(*window, options);
+  if (!webView) {
+    writeLog("ERROR: The web view cannot be created");
+    return MainWindowEnd::EarlyEnd;
+  }
+  view = webView.get();
+  MainViewSlot slot(view);
+
+  auto opener = inputs.opener ? inputs.opener : std::function<void(const std::string&)>(openWithSystem);
+  view->setNewWindowHandler(opener);
+
+  if (url.empty()) {
+    view->setHtml(state.offlinePage);
+  } else {
+    std::string first = commandLine.value("-1");
+    std::string option = commandLine.value("i");
+    if (!first.empty() || !option.empty()) {
+      url += "?o=1";
+      state.fileToOpen = first + option;
+      if (!isRegularFile(state.fileToOpen) || fileSize(state.fileToOpen) <= 0) {
+        std::string text = "File [" + state.fileToOpen + "] not found!";
+        writeLog(text);
+        if (state.dialogs) state.dialogs->showError(text);
+        return MainWindowEnd::EarlyEnd;
+      }
+    }
+    view->navigate(url);
+  }
+
+  BridgeHandlers handlers = inputs.handlers;
+  handlers["closeApp"] = [&state](const std::string& args) { return closeAppCommand(state, args); };
+  handlers["reload"] = [view, &inputs, &state](const std::string& args) {
+    return reloadCommand(*view, inputs.applicationUrl, state.offlinePage, args);
+  };
+  handlers["openURL"] = [opener](const std::string& args) { return openURLCommand(opener, args); };
+  registerBridge(*view, handlers);
+
+  // Everything (page loading, bridge calls, window events) is dispatched from
+  // this one wait; closeApp and the close request wake it, so the flags are
+  // seen at once without polling.
+  while (!closeRequested && !state.quitRequested) {
+    runEventLoopPass(true);
+    if (g_proxyDialogPosted) {
+      g_proxyDialogPosted = false;
+      if (inputs.editProxySetting) inputs.editProxySetting();
+    }
+  }
+  // The window goes away here rather than staying on screen unserviced: a
+  // dialog of the shutdown runs a nested loop, and bridge calls dispatched
+  // there would reach handlers whose state ends with this function.
+  return MainWindowEnd::LoopEnded;
+}
+
+}  // namespace vm

@@ -1,0 +1,59 @@
+// The main window: geometry from the preferences, the web view with the
+// application page (or the offline page), the bridge, and the event loop.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/bridge.h"
+#include "platform/top_window.h"
+#include "platform/webview.h"
+
+namespace vm {
+
+class CommandLine;
+class Preferences;
+struct ProcessState;
+
+struct MainWindowInputs {
+  // Decides the application URL (probing the servers and applying the
+  // proxy); empty means the offline page. Called at opening and on reload.
+  std::function<std::string()> applicationUrl;
+  // The proxy that the last applicationUrl() call applied for the web view.
+  std::function<WebViewProxy()> webViewProxy;
+  // The commands of other subsystems, by name; the window adds its own
+  // (closeApp, reload, openURL) and binds the table order.
+  BridgeHandlers handlers;
+  // The proxy dialog, run from the loop when askProxy posted its request.
+  std::function<void()> editProxySetting;
+  // Opener of URLs and files; openWithSystem unless a test gives another.
+  std::function<void(const std::string&)> opener;
+  std::string extraCaFile;
+};
+
+enum class MainWindowEnd {
+  LoopEnded,  // close request or quit request flag: the shutdown follows
+  EarlyEnd,   // the file to open was missing: end without the shutdown
+};
+
+// Opens the main window and runs its event loop until it ends.
+MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
+                            MainWindowInputs inputs);
+
+// The main web view while runMainWindow runs, else nullptr.
+WebView* mainWebView();
+
+// Asks the loop to run the proxy dialog on its next pass.
+void postProxyDialogRequest();
+
+// ".x64" on x86-64 (".arm64", ".x86" elsewhere): the title's build suffix.
+std::string architectureSuffix();
+// "velomark client " + title version (which starts with a blank).
+std::string mainWindowTitle(const ProcessState& state);
+
+// Group "main" keys left, top, width, height with their defaults.
+WindowGeometry readWindowGeometry(Preferences& prefs);
+// Whole number at the start of text; text that is no number reads as 0.
+int wholeNumber(const std::string& text);
+
+}  // namespace vm

@@ -1,0 +1,53 @@
+#include "files/base64.h"
+
+#include <openssl/evp.h>
+
+namespace vm {
+
+std::string base64Encode(std::string_view bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3), '\0');
+  // EVP_EncodeBlock takes an int length; encode in slices that stay far below it.
+  constexpr std::size_t kSlice = 3 * 1024 * 1024;
+  std::size_t written = 0;
+  for (std::size_t pos = 0; pos < bytes.size(); pos += kSlice) {
+    std::size_t n = std::min(kSlice, bytes.size() - pos);
+    written += static_cast<std::size_t>(
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data() + written),
+                        reinterpret_cast<const unsigned char*>(bytes.data() + pos),
+                        static_cast<int>(n)));
+  }
+  out.resize(written);
+  return out;
+}
+
+namespace {
+int sextet(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+}  // namespace
+
+std::string base64Decode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() / 4 * 3 + 3);
+  unsigned int buffer = 0;
+  int bits = 0;
+  for (char c : text) {
+    if (c == '=') break;
+    int v = sextet(c);
+    if (v < 0) continue;
+    buffer = (buffer << 6) | static_cast<unsigned int>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += static_cast<char>((buffer >> bits) & 0xFF);
+    }
+  }
+  return out;
+}
+
+}  // namespace vm

@@ -1,0 +1,211 @@
+#include "mail/desktop_mail.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "diag/log_writer.h"
+#include "files/file_io.h"
+#include "mail/html_to_text.h"
+#include "platform/paths.h"
+#include "platform/private_file.h"
+#include "platform/process_start.h"
+
+namespace vm {
+
+namespace {
+
+constexpr std::string_view kScriptTemplate =
+    "tell application \"Mail\"\n"
+    "set newMessage To (a reference To (make new outgoing message))\n"
+    "\n"
+    "tell newMessage\n"
+    "\tmake new recipient at beginning of To recipients \xC2\xAC\n"
+    "\t\twith properties {address:\"<RECIPIENT>\"}\n"
+    "\n"
+    "\tmake new cc recipient at beginning of cc recipients \xC2\xAC\n"
+    "\t\twith properties {address:\"<CC>\"}\n"
+    "\n"
+    "\tset the subject to \"<SUBJECT>\"\n"
+    "\tset content to \"<BODY>\"\n"
+    "\n"
+    "\ttell content\n"
+    "\t\tmake new attachment \xC2\xAC\n"
+    "\t\t\twith properties {file name:\"<ATTACHMENT>\"} \xC2\xAC\n"
+    "\t\t\tat after the last word of the last paragraph\n"
+    "\tend tell\n"
+    "\n"
+    "\tset visible to true\n"
+    "  activate\n"
+    "end tell\n"
+    "end tell\n";
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+// Names are only four characters long; a few tries get past names that
+// exist already (ours from a crash, or planted by someone else).
+constexpr int kNameAttempts = 32;
+constexpr auto kToolStartWait = std::chrono::milliseconds(4000);
+
+std::mt19937& generator() {
+  static std::mt19937 gen{std::random_device{}()};
+  return gen;
+}
+
+// Creates the file exclusively; errno tells why it failed.
+bool createScriptFile(const std::string& path, const std::string& text) {
+  int fd = openPrivateFile(path, PrivateOpen::Exclusive);
+  if (fd < 0) return false;
+  std::string data(kBom);
+  data += text;
+  std::size_t written = 0;
+  while (written < data.size()) {
+    ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+  bool ok = ::close(fd) == 0 && written == data.size();
+  if (!ok) {
+    ::unlink(path.c_str());
+    errno = EIO;
+  }
+  return ok;
+}
+
+}  // namespace
+
+std::string escapeForScript(std::string_view value) {
+  std::string out;
+  out.reserve(value.size() + value.size() / 8);
+  for (char c : value) {
+    switch (c) {
+      case '\a': out += "\\a"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\v': out += "\\v"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string randomAlnum(std::size_t n) {
+  std::uniform_int_distribution<int> percent(0, 100);
+  std::uniform_int_distribution<int> digit(0, 9);
+  std::uniform_int_distribution<int> letter(0, 25);
+  std::string out;
+  out.reserve(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (percent(generator()) < 50) {
+      out += static_cast<char>('0' + digit(generator()));
+    } else {
+      char base = 'a';
+      int l = letter(generator());
+      if (percent(generator()) < 50) base = 'A';
+      out += static_cast<char>(base + l);
+    }
+  }
+  return out;
+}
+
+bool writeScriptFile(const std::string& path, const std::string& text) {
+  if (createScriptFile(path, text)) return true;
+  writeLog("Unable To open file [" + path + "] for read/write access!");
+  return false;
+}
+
+std::string desktopMailScript(const std::string& recipients, const std::string& cc,
+                              const std::string& subject, const std::string& htmlBody,
+                              const std::string& attachmentPath) {
+  std::string body = htmlToText(htmlBody) + "\n\n\n";
+  std::optional<std::string> attachment;
+  if (!attachmentPath.empty() && fileSize(attachmentPath) > 0) attachment = attachmentPath;
+
+  // The placeholders are filled in one pass over the template, so a value
+  // that itself contains a placeholder's text (a subject "<BODY>") stays as
+  // written.
+  const std::pair<std::string_view, std::optional<std::string>> values[] = {
+      {"<RECIPIENT>", escapeForScript(recipients)},
+      {"<CC>", escapeForScript(cc)},
+      {"<SUBJECT>", escapeForScript(subject)},
+      {"<BODY>", escapeForScript(body)},
+      {"<ATTACHMENT>", attachment ? std::optional(escapeForScript(*attachment)) : std::nullopt},
+  };
+  std::string script;
+  std::size_t pos = 0;
+  while (pos < kScriptTemplate.size()) {
+    std::size_t next = kScriptTemplate.find('<', pos);
+    if (next == std::string_view::npos) break;
+    script.append(kScriptTemplate, pos, next - pos);
+    pos = next;
+    bool filled = false;
+    for (const auto& [placeholder, value] : values) {
+      if (kScriptTemplate.substr(next, placeholder.size()) != placeholder) continue;
+      script += value ? *value : std::string(placeholder);
+      pos = next + placeholder.size();
+      filled = true;
+      break;
+    }
+    if (!filled) script += kScriptTemplate[pos++];
+  }
+  script.append(kScriptTemplate.substr(pos));
+  return script;
+}
+
+int sendWithDesktopMail(const std::string& recipients, const std::string& cc,
+                        const std::string& subject, const std::string& htmlBody,
+                        const std::string& attachmentPath) {
+  std::string script = desktopMailScript(recipients, cc, subject, htmlBody, attachmentPath);
+
+  // The script is run by another program: it must be a file we created
+  // just now, not one someone placed under the name we picked.
+  std::string scriptPath;
+  bool written = false;
+  for (int attempt = 0; attempt < kNameAttempts && !written; ++attempt) {
+    scriptPath = tempFolder() + "sendMacMail_" + randomAlnum(4) + ".scpt";
+    written = createScriptFile(scriptPath, script);
+    if (!written && errno != EEXIST) break;
+  }
+  const std::string params = " \"" + scriptPath + "\"";
+  if (!written) {
+    writeLog("Unable To open file [" + scriptPath + "] for read/write access!");
+    writeLog("Execution of 'osascript' failed. Params: '" + params + "'");
+    return -1;
+  }
+  if (!startDetached("osascript", {scriptPath})) {
+    writeLog("Execution of 'osascript' failed. Params: '" + params + "'");
+    // Nothing will read the script, and it holds the message.
+    ::unlink(scriptPath.c_str());
+    return -1;
+  }
+  std::this_thread::sleep_for(kToolStartWait);
+  ::unlink(scriptPath.c_str());
+  return 0;
+}
+
+void sendMailToDesktop(const std::string& recipients, const std::string& subject,
+                       const std::string& htmlBody, const std::string& attachmentName,
+                       const std::optional<std::string>& attachmentBytes,
+                       std::vector<std::string>& tempFiles) {
+  if (!attachmentBytes) {
+    sendWithDesktopMail(recipients, "", subject, htmlBody, "");
+    return;
+  }
+  const std::string path = tempFolder() + attachmentName;
+  // Only a file this call wrote is registered: an empty name would register
+  // the temporary folder itself, and a failed write someone else's file.
+  bool written = !attachmentName.empty() && attachmentName != "." && attachmentName != ".." &&
+                 writeWholeFile(path, attachmentBytes->data(), attachmentBytes->size());
+  sendWithDesktopMail(recipients, "", subject, htmlBody, path);
+  if (written) tempFiles.push_back(path);
+}
+
+}  // namespace vm

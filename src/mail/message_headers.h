@@ -1,0 +1,52 @@
+// The header lines of an outgoing message and the texts that go into them.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vm {
+
+// ";" becomes ",", blanks at both ends and empty fields go; blanks next to a
+// comma inside the list stay, so an address keeps a blank in front of it.
+std::string normaliseRecipients(std::string_view recipients);
+
+// One RFC 2047 encoded word ("=?UTF-8?B?...?="), whatever the length or
+// content of the subject, plain ASCII included.
+std::string encodeSubject(std::string_view subject);
+
+// Offset of local time from UTC as sign and four digits ("+0100", "-0330").
+std::string timeZoneOffset();
+// The same text for an offset given in seconds east of UTC.
+std::string formatZoneOffset(long secondsEast);
+
+// "Sun, 05 Jan 2025 14:03:09 +0100" for the current local time.
+std::string formatDateHeader();
+// The same text for a given moment, in the local zone of the process.
+std::string formatDateHeaderAt(std::time_t when);
+
+// The text between the first "@" of the sender and the next "@" or the end;
+// empty when there is no "@".
+std::string senderDomain(std::string_view sender);
+
+struct HeaderFields {
+  std::string date;        // formatDateHeader()
+  std::string recipients;  // normalised list
+  std::string sender;
+  std::string replyTo;
+  std::string identifier;  // fresh random identifier for the Message-ID
+  std::string subject;     // unencoded
+};
+
+// Date, To, From, Reply-To, Message-ID, Subject: in this order, each one
+// unfolded line without line ending.
+std::vector<std::string> messageHeaderLines(const HeaderFields& fields);
+
+// The first of sender, reply address and recipients that holds a CR or LF,
+// as a text for the user ("sender", "reply address", "recipients"); empty
+// when all three are safe to place in a header line and an SMTP command.
+std::string fieldWithLineBreak(std::string_view sender, std::string_view replyTo,
+                               std::string_view recipients);
+
+}  // namespace vm

@@ -1,0 +1,120 @@
+#include "mail/send_mail.h"
+
+#include <climits>
+#include <optional>
+
+#include "diag/log_writer.h"
+#include "files/base64.h"
+#include "files/file_io.h"
+#include "mail/address_book.h"
+#include "mail/desktop_mail.h"
+#include "settings/device_identity.h"
+#include "settings/preferences.h"
+#include "settings/secret_protection.h"
+
+namespace vm {
+
+namespace {
+
+constexpr const char* kGroup = "WebApp";
+
+struct MailArguments {
+  std::string recipients, subject, textBody, htmlBody, attachmentName, attachmentBase64;
+};
+
+std::optional<MailArguments> readArguments(const std::string& argsJson) {
+  auto args = parseBridgeArgs(argsJson);
+  if (!args || args->size() != 6) return std::nullopt;
+  const Json& a = *args;
+  return MailArguments{jsonStringOrEmpty(a[0]), jsonStringOrEmpty(a[1]), jsonStringOrEmpty(a[2]),
+                       jsonStringOrEmpty(a[3]), jsonStringOrEmpty(a[4]), jsonStringOrEmpty(a[5])};
+}
+
+}  // namespace
+
+std::string sendingErrorAnswer(const std::string& resultText, int resultCode) {
+  return "\"Error during sending: " + jsonEscape(resultText) + " (CurlError " +
+         jsonEscape(std::to_string(resultCode)) + ")\"";
+}
+
+BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJson) {
+  auto args = readArguments(argsJson);
+  if (!args) {
+    writeLog("ERROR: SendMail had wrong parameter count!");
+    return jsonStringAnswer("Error: Wrong parameter count");
+  }
+  if (args->recipients.empty() || args->subject.empty()) {
+    writeLog("ERROR: SendMail, empty recipients or subject!");
+    return jsonStringAnswer("Error: Invalid or missing parameters");
+  }
+  std::string attachmentName = fileNamePart(args->attachmentName);
+  std::optional<std::string> attachmentBytes;
+  if (!args->attachmentBase64.empty()) {
+    attachmentBytes = base64Decode(args->attachmentBase64);
+    args->attachmentBase64.clear();
+    writeLog("SendMail attachment size " + std::to_string(attachmentBytes->size()) + " bytes");
+  }
+
+  Preferences& prefs = context.prefs;
+  std::string server = prefs.readSetting("smtp_server", "", kGroup);
+  std::string sender = prefs.readSetting("smtp_sender", "", kGroup);
+  std::string login = prefs.readSetting("smtp_login", "", kGroup);
+  std::string reply = prefs.readSetting("smtp_reply", sender, kGroup);
+  std::string security = prefs.readSetting("smtp_auth", "none", kGroup);
+  if (reply.empty()) reply = sender;
+
+  if (prefs.readSetting("useMacMail", "", kGroup) == "true") {
+    sendMailToDesktop(args->recipients, args->subject, args->htmlBody, attachmentName,
+                      attachmentBytes, context.tempFiles);
+    return jsonStringAnswer("");
+  }
+  if (server.empty() || sender.empty())
+    return jsonStringAnswer("Error: I can't send without SMTP parameters for server and sender");
+  if (attachmentBytes && attachmentBytes->size() > static_cast<std::size_t>(INT32_MAX))
+    return jsonStringAnswer("Error: The attachment is too large to send");
+
+  MailRequest request;
+  request.htmlBody = args->htmlBody;
+  request.textBody = args->textBody;
+  request.recipients = args->recipients;
+  request.sender = sender;
+  request.replyTo = reply;
+  request.subject = args->subject;
+  if (attachmentBytes) {
+    MailAttachment attachment;
+    attachment.fileName = attachmentName;
+    attachment.data = reinterpret_cast<const unsigned char*>(attachmentBytes->data());
+    attachment.size = static_cast<std::int32_t>(attachmentBytes->size());
+    request.attachments.push_back(attachment);
+  }
+  request.serverUrl = prefs.readSetting("smtp_server", "", kGroup);
+  if (security != "none") {
+    request.login = login;
+    request.password = unprotectText(prefs.readSetting("smtp_passwd", "", kGroup),
+                                     deviceIdentifier(prefs));
+    // A missing or undecodable stored password must not end the client (and
+    // lose the message the user is writing): the page is told instead.
+    if (request.password.empty()) {
+      writeLog("ERROR: SendMail, no SMTP password stored for [" + login + "]");
+      return jsonStringAnswer(
+          "Error: No SMTP password is stored. Please enter the password in the account settings.");
+    }
+  }
+  request.security = security;
+
+  TransferSetup setup;
+  setup.debug = prefs.readSetting("debug", "", kGroup) == "true";
+  setup.bearerToken = context.bearerToken;
+  setup.extraCaFile = context.extraCaFile;
+  if (!transferMail(request, setup)) {
+    writeLog("Mail sending error: " + request.resultText + " (" +
+             std::to_string(request.resultCode) + ")");
+    std::string answer = sendingErrorAnswer(request.resultText, request.resultCode);
+    writeLog(answer);
+    return answer;
+  }
+  context.addressBook.rememberAddresses(args->recipients);
+  return jsonStringAnswer("");
+}
+
+}  // namespace vm

@@ -1,0 +1,321 @@
+#include "mail/smtp_transfer.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "build_config.h"
+#include "diag/log_writer.h"
+#include "mail/message_headers.h"
+#include "mail/mime_types.h"
+#include "net/http_client.h"
+#include "settings/device_identity.h"
+
+namespace vm {
+
+namespace {
+
+constexpr const char* kFallbackText =
+    "Please view this message in a modern HTML enabled email program.";
+constexpr const char* kIgnoreSslVariable = "TS_IGNORESSL";
+// Fields after this one stay in the To line but get no RCPT command.
+constexpr int kMaxEnvelopeRecipients = 255;
+
+struct EasyDeleter {
+  void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+struct MimeDeleter {
+  void operator()(curl_mime* m) const { curl_mime_free(m); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+using StringList = std::unique_ptr<curl_slist, SlistDeleter>;
+using MimeTree = std::unique_ptr<curl_mime, MimeDeleter>;
+
+// curl_slist_append gives back a new head, or nullptr leaving the old list
+// intact; the owner only moves to the new head on success.
+bool appendTo(StringList& list, const std::string& text) {
+  curl_slist* head = curl_slist_append(list.get(), text.c_str());
+  if (head == nullptr) return false;
+  (void)list.release();
+  list.reset(head);
+  return true;
+}
+
+// Server replies and TLS records need not be UTF-8; invalid bytes become
+// U+FFFD so that every log line is valid text.
+std::string asValidUtf8(std::string_view in) {
+  std::string out;
+  out.reserve(in.size());
+  std::size_t i = 0;
+  while (i < in.size()) {
+    const auto c = static_cast<unsigned char>(in[i]);
+    std::size_t len = c < 0x80           ? 1
+                      : (c >> 5) == 0x6  ? 2
+                      : (c >> 4) == 0xE  ? 3
+                      : (c >> 3) == 0x1E ? 4
+                                         : 0;
+    bool ok = len > 0 && i + len <= in.size();
+    for (std::size_t k = 1; ok && k < len; ++k) {
+      ok = (static_cast<unsigned char>(in[i + k]) & 0xC0) == 0x80;
+    }
+    if (ok && len >= 2) {
+      // Overlong forms, surrogates and values above U+10FFFF are invalid too.
+      const auto c1 = static_cast<unsigned char>(in[i + 1]);
+      if (len == 2) ok = c >= 0xC2;
+      if (len == 3) ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
+      if (len == 4) ok = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90) && c <= 0xF4;
+    }
+    if (ok) {
+      out.append(in.substr(i, len));
+      i += len;
+    } else {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::string fileNamePart(const std::string& name) {
+  const auto cut = name.find_last_of("/\\");
+  return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+// Builds the multipart/mixed body: the alternatives first, then one base64
+// part per attachment streamed from the caller's buffer.
+MimeTree buildMimeTree(CURL* handle, MailRequest& request, const std::string& plainText) {
+  MimeTree top(curl_mime_init(handle));
+  MimeTree alternatives(curl_mime_init(handle));
+  if (!top || !alternatives) return nullptr;
+
+  curl_mimepart* html = curl_mime_addpart(alternatives.get());
+  if (html == nullptr) return nullptr;
+  curl_mime_data(html, request.htmlBody.c_str(), CURL_ZERO_TERMINATED);
+  curl_mime_type(html, "text/html");
+
+  curl_mimepart* text = curl_mime_addpart(alternatives.get());
+  if (text == nullptr) return nullptr;
+  curl_mime_data(text, plainText.c_str(), CURL_ZERO_TERMINATED);
+
+  curl_mimepart* body = curl_mime_addpart(top.get());
+  if (body == nullptr) return nullptr;
+  if (curl_mime_subparts(body, alternatives.get()) != CURLE_OK) return nullptr;
+  (void)alternatives.release();  // the part owns it now
+  curl_mime_type(body, "multipart/alternative");
+
+  for (MailAttachment& attachment : request.attachments) {
+    attachment.readPosition = 0;
+    curl_mimepart* part = curl_mime_addpart(top.get());
+    if (part == nullptr) return nullptr;
+    curl_mime_type(part, mimeTypeForFile(attachment.fileName).c_str());
+    curl_mime_data_cb(part, attachment.size, attachmentRead, nullptr, nullptr, &attachment);
+    curl_mime_encoder(part, "base64");
+    curl_mime_filename(part, fileNamePart(attachment.fileName).c_str());
+  }
+  return top;
+}
+
+void setResult(MailRequest& request, CURLcode code) {
+  request.resultCode = static_cast<std::int32_t>(code);
+  request.resultText = asValidUtf8(curl_easy_strerror(code));
+}
+
+}  // namespace
+
+long long environmentInteger(const char* text) {
+  if (text == nullptr) return 0;
+  const char* p = text;
+  while (*p == ' ' || *p == '\t') ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  int base = 10;
+  if (*p == '$') {
+    base = 16;
+    ++p;
+  } else if (*p == '%') {
+    base = 2;
+    ++p;
+  }
+  constexpr long long kLimit = std::numeric_limits<long long>::max() / 16 - 16;
+  long long value = 0;
+  for (;; ++p) {
+    int digit = -1;
+    if (*p >= '0' && *p <= '9')
+      digit = *p - '0';
+    else if (base == 16 && *p >= 'a' && *p <= 'f')
+      digit = *p - 'a' + 10;
+    else if (base == 16 && *p >= 'A' && *p <= 'F')
+      digit = *p - 'A' + 10;
+    if (digit < 0 || digit >= base) break;
+    // Only the sign matters to the caller, so an absurdly long number
+    // saturates instead of overflowing.
+    if (value < kLimit) value = value * base + digit;
+  }
+  return negative ? -value : value;
+}
+
+TlsChoice tlsChoiceFor(std::string_view security, std::string_view serverUrl) {
+  if (security == "none") return {CURLUSESSL_NONE, false};
+  if (security == "tls" || serverUrl.substr(0, 5) == "smtps") return {CURLUSESSL_ALL, true};
+  return {CURLUSESSL_TRY, false};
+}
+
+std::vector<std::string> envelopeRecipients(std::string_view list) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (int field = 1; field <= kMaxEnvelopeRecipients && start <= list.size(); ++field) {
+    const auto comma = list.find(',', start);
+    const auto end = comma == std::string_view::npos ? list.size() : comma;
+    if (end > start) out.emplace_back(list.substr(start, end - start));
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return out;
+}
+
+std::string plainAlternative(std::string_view textBody) {
+  return std::string(textBody.empty() ? std::string_view(kFallbackText) : textBody) + "\r\n";
+}
+
+int transferDebugLog(CURL*, curl_infotype, char* data, std::size_t size, void*) {
+  std::string_view text(data, size);
+  while (!text.empty() && text.front() == '\n') text.remove_prefix(1);
+  while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+  while (!text.empty() && text.front() == '\r') text.remove_prefix(1);
+  while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  writeLog("CURL: " + asValidUtf8(text));
+  return 0;
+}
+
+std::size_t attachmentRead(char* buffer, std::size_t itemSize, std::size_t itemCount, void* state) {
+  auto* attachment = static_cast<MailAttachment*>(state);
+  const std::size_t room = itemSize * itemCount;
+  if (attachment->readPosition >= attachment->size) return 0;
+  const std::size_t n =
+      std::min(room, static_cast<std::size_t>(attachment->size - attachment->readPosition));
+  std::memcpy(buffer, attachment->data + attachment->readPosition, n);
+  attachment->readPosition += static_cast<std::int32_t>(n);
+  return n;
+}
+
+bool transferMail(MailRequest& request, const TransferSetup& setup) {
+  const std::string recipients = normaliseRecipients(request.recipients);
+
+  // The sender, the reply address and the recipients go verbatim into header
+  // lines and SMTP commands: a CR or LF in one of them would add header lines
+  // or smuggle further commands into the envelope, so nothing is sent.
+  std::string unsafeField = fieldWithLineBreak(request.sender, request.replyTo, recipients);
+  // The file name goes into the attachment part's Content-Disposition line,
+  // which libcurl escapes only for quotes and backslashes.
+  for (const MailAttachment& attachment : request.attachments) {
+    if (unsafeField.empty() && attachment.fileName.find_first_of("\r\n") != std::string::npos) {
+      unsafeField = "attachment file name";
+    }
+  }
+  if (!unsafeField.empty()) {
+    request.resultCode = kUnsafeFieldCode;
+    request.resultText = "Line break in the " + unsafeField + ", nothing was sent";
+    writeLog("ERROR: " + request.resultText);
+    return false;
+  }
+
+  HeaderFields fields;
+  fields.date = formatDateHeader();
+  fields.recipients = recipients;
+  fields.sender = request.sender;
+  fields.replyTo = request.replyTo;
+  fields.identifier = newIdentifier();
+  fields.subject = request.subject;
+  const std::vector<std::string> headerLines = messageHeaderLines(fields);
+  const std::string plainText = plainAlternative(request.textBody);
+
+  // Declared before the handle so that the handle, which points to them, is
+  // cleaned up first on every way out.
+  StringList envelope;
+  StringList headers;
+  MimeTree mime;
+  EasyHandle handle(curl_easy_init());
+  if (!handle) {
+    writeLog("Cannot init curl");
+    return false;
+  }
+  CURL* h = handle.get();
+
+  if (setup.debug) {
+    curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, transferDebugLog);
+  }
+  if (environmentInteger(std::getenv(kIgnoreSslVariable)) > 0) {
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
+  if (!request.login.empty()) {
+    curl_easy_setopt(h, CURLOPT_USERNAME, request.login.c_str());
+    curl_easy_setopt(h, CURLOPT_PASSWORD, request.password.c_str());
+  }
+  const TlsChoice tls = tlsChoiceFor(request.security, request.serverUrl);
+  curl_easy_setopt(h, CURLOPT_USE_SSL, tls.useSsl);
+  if (tls.requireTls12)
+    curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  trustExtraCa(h, setup.extraCaFile);
+
+  std::string token;
+  if (setup.bearerToken) {
+    if (request.security == "google")
+      token = setup.bearerToken("GOOGLE", request.login);
+    else if (request.security == "ms")
+      token = setup.bearerToken("MS", request.login);
+  }
+  if (token.compare(0, 5, "ERROR") == 0) {
+    writeLog("ERROR: Failed to receive a bearer oauth2 token: " + token);
+    request.resultCode = CURLE_AUTH_ERROR;
+    request.resultText = token;
+    return false;
+  }
+  if (!token.empty()) curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, token.c_str());
+
+  curl_easy_setopt(h, CURLOPT_URL, request.serverUrl.c_str());
+  curl_easy_setopt(h, CURLOPT_MAIL_FROM, request.sender.c_str());
+
+  for (const std::string& rcpt : envelopeRecipients(recipients)) {
+    if (!appendTo(envelope, rcpt)) {
+      setResult(request, CURLE_OUT_OF_MEMORY);
+      return false;
+    }
+  }
+  if (envelope) curl_easy_setopt(h, CURLOPT_MAIL_RCPT, envelope.get());
+
+  for (const std::string& line : headerLines) {
+    if (!appendTo(headers, line)) {
+      setResult(request, CURLE_OUT_OF_MEMORY);
+      return false;
+    }
+  }
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+
+  mime = buildMimeTree(h, request, plainText);
+  if (!mime) {
+    setResult(request, CURLE_OUT_OF_MEMORY);
+    return false;
+  }
+  curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
+
+  const CURLcode result = curl_easy_perform(h);
+  setResult(request, result);
+  if (result != CURLE_OK) writeLog("curl_easy_perform() failed: " + request.resultText);
+  return result == CURLE_OK;
+}
+
+bool transferMail(MailRequest& request, bool debug) {
+  TransferSetup setup;
+  setup.debug = debug;
+  setup.extraCaFile = config::kExtraCaFile;
+  return transferMail(request, setup);
+}
+
+}  // namespace vm

@@ -1,0 +1,87 @@
+// One message, assembled and submitted to the configured SMTP server.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vm {
+
+struct MailAttachment {
+  std::string fileName;                 // its extension selects the content type
+  const unsigned char* data = nullptr;  // owned by the caller, only read here
+  std::int32_t size = 0;
+  std::int32_t readPosition = 0;  // bytes already handed to the transfer
+};
+
+struct MailRequest {
+  std::string serverUrl;
+  std::string login;  // empty: no password authentication
+  std::string password;
+  std::string security;  // "none", "tls", "google", "ms" or any other text
+  std::string sender;
+  std::string recipients;  // "," or ";" separated, as the page sent them
+  std::string replyTo;
+  std::string subject;
+  std::string htmlBody;
+  std::string textBody;  // empty selects the fixed fallback text
+  std::int32_t resultCode = 0;
+  std::string resultText;
+  std::vector<MailAttachment> attachments;
+};
+
+// Supplies the OAuth bearer token for security "google" (provider "GOOGLE")
+// or "ms" (provider "MS"), with the login as hint. Answers the access token,
+// a text beginning with "ERROR", or empty text to go on with the password
+// options only.
+using BearerTokenSource =
+    std::function<std::string(const std::string& provider, const std::string& loginHint)>;
+
+struct TransferSetup {
+  bool debug = false;  // libcurl's debug lines go to the log as "CURL: ..."
+  // No source: the token counts as empty, so the transfer runs with the
+  // password options only.
+  BearerTokenSource bearerToken;
+  // PEM file of a CA trusted beside the system store; empty for none.
+  std::string extraCaFile;
+};
+
+// Code for a request refused before anything was sent because a field that
+// goes into a header line or SMTP command holds a line break.
+inline constexpr std::int32_t kUnsafeFieldCode = CURLE_BAD_FUNCTION_ARGUMENT;
+
+// Sets resultCode and resultText (except when no handle can be made);
+// true when the transfer ended with result 0.
+bool transferMail(MailRequest& request, const TransferSetup& setup);
+// The production set-up: the build's extra CA, no token source yet.
+bool transferMail(MailRequest& request, bool debug);
+
+// The transfer-option values of the security table.
+struct TlsChoice {
+  long useSsl = CURLUSESSL_NONE;
+  bool requireTls12 = false;  // CURLOPT_SSLVERSION = CURL_SSLVERSION_TLSv1_2
+};
+TlsChoice tlsChoiceFor(std::string_view security, std::string_view serverUrl);
+
+// Reads an environment value as an integer: blanks and tabs skipped, an
+// optional sign, then decimal digits, "$" and hexadecimal digits or "%" and
+// binary digits, up to the first other character; 0 when there are no digits.
+long long environmentInteger(const char* text);
+
+// The fields of the normalised list that become envelope recipients: the
+// first 255 comma-separated fields, empty ones skipped, blanks kept.
+std::vector<std::string> envelopeRecipients(std::string_view normalisedList);
+
+// "Please view this message..." when textBody is empty; CR LF appended.
+std::string plainAlternative(std::string_view textBody);
+
+// libcurl callbacks (C linkage not needed: libcurl only stores the pointers).
+int transferDebugLog(CURL* handle, curl_infotype kind, char* data, std::size_t size, void* user);
+std::size_t attachmentRead(char* buffer, std::size_t itemSize, std::size_t itemCount, void* state);
+
+}  // namespace vm

@@ -1,0 +1,32 @@
+#include "oauth/authorization.h"
+
+#include "diag/log_writer.h"
+#include "oauth/redirect_request.h"
+
+namespace vm {
+
+std::string authorizationCodeFrom(OAuthContext& context, const std::string& requestText) {
+  if (requestText.empty()) return kNoRedirectError;
+  const RedirectParameters params = parseRedirectRequest(requestText, context.oauthState);
+  if (params.stateConfirmed && !params.errorReported) {
+    writeLog("Successfully got auth token: [" + params.code + "]");
+    return params.code;
+  }
+  context.currentRefreshToken.clear();
+  writeLog("WARN: Failed xsf validation (state value was missing or not the same as the sent one)");
+  return kStateInvalidError;
+}
+
+std::string authorizeInteractively(OAuthContext& context, const std::string& providerKey,
+                                   const std::string& loginHint) {
+  const OAuthProvider* provider = findOAuthProvider(context.providers, providerKey);
+  if (provider == nullptr) return "ERROR: Unknown OAuth provider [" + providerKey + "]";
+  const std::string url = composeAuthorizationUrl(*provider, context.oauthState, loginHint);
+  writeLog("Open URL in default webbrowser now...");
+  if (context.openUrl) context.openUrl(url);
+  const std::string request =
+      waitForRedirect(context.providers, providerKey, context.signInTimeoutSeconds);
+  return authorizationCodeFrom(context, request);
+}
+
+}  // namespace vm

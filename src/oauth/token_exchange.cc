@@ -1,0 +1,110 @@
+#include "oauth/token_exchange.h"
+
+#include <nlohmann/json.hpp>
+
+#include "diag/log_writer.h"
+#include "oauth/authorization.h"
+#include "oauth/percent_coding.h"
+
+namespace vm {
+
+namespace {
+
+bool isError(const std::string& text) { return text.compare(0, 5, "ERROR") == 0; }
+
+std::string stringMember(const nlohmann::json& object, const char* name) {
+  auto it = object.find(name);
+  if (it == object.end() || !it->is_string()) return {};
+  return it->get<std::string>();
+}
+
+}  // namespace
+
+std::string tokenRequestBody(const OAuthProvider& provider, const std::string& authorizationCode,
+                             const std::string& refreshToken) {
+  std::string body = "client_id=" + percentEncode(provider.clientId);
+  body += "&redirect_uri=" + percentEncode(provider.redirectUri);
+  if (!refreshToken.empty()) {
+    body += "&refresh_token=" + percentEncode(refreshToken) + "&grant_type=refresh_token";
+  } else {
+    body += "&code=" + percentEncode(authorizationCode) + "&grant_type=authorization_code";
+  }
+  if (!provider.clientSecret.empty()) {
+    body += "&client_secret=" + percentEncode(provider.clientSecret);
+  }
+  return body;
+}
+
+std::string requestToken(OAuthContext& context, const std::string& providerKey,
+                         const std::string& authorizationCode, const std::string& refreshToken) {
+  const OAuthProvider* provider = findOAuthProvider(context.providers, providerKey);
+  if (provider == nullptr) {
+    context.currentRefreshToken.clear();
+    return kTokenPostError;
+  }
+  const HttpResult result = context.http.postForm(
+      provider->tokenUrl, tokenRequestBody(*provider, authorizationCode, refreshToken));
+  if (result.curlCode == CURLE_FAILED_INIT || result.curlCode == CURLE_OUT_OF_MEMORY) {
+    context.currentRefreshToken.clear();
+    return kTokenPostError;
+  }
+  // A transfer that broke off leaves at best part of an answer; it counts
+  // like no answer at all. The status code is not looked at: the body alone
+  // tells a token from a refusal.
+  std::string body;
+  if (result.ok) {
+    body = readAsUtf8(result.body);
+  } else {
+    writeLog("ERROR: Token request to [" + provider->tokenUrl + "] failed: " + result.error);
+  }
+  if (body.empty() || body[0] != '{') {
+    context.currentRefreshToken.clear();
+    return kTokenNoJsonError;
+  }
+  const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
+  if (answer.is_discarded() || !answer.is_object() || !answer.contains("access_token")) {
+    context.currentRefreshToken.clear();
+    return "ERROR: Failed posting bearer token request (got no token. Instead, got [" + body + "])";
+  }
+  const std::string accessToken = stringMember(answer, "access_token");
+  const std::string newRefreshToken = stringMember(answer, "refresh_token");
+  if (!newRefreshToken.empty()) {
+    writeLog("Received refresh token: [" + newRefreshToken + "]");
+    context.currentRefreshToken = newRefreshToken;
+  }
+  writeLog("Received bearer token: [" + accessToken + "]");
+  return accessToken;
+}
+
+std::string acquireBearerToken(OAuthContext& context, const std::string& providerKey,
+                               const std::string& loginHint, const std::string& refreshToken) {
+  if (!refreshToken.empty()) {
+    std::string token = requestToken(context, providerKey, std::string(), refreshToken);
+    if (!token.empty() && !isError(token)) return token;
+  }
+  const std::string code = authorizeInteractively(context, providerKey, loginHint);
+  if (code.empty() || isError(code)) return code;
+  return requestToken(context, providerKey, code, std::string());
+}
+
+std::string bearerTokenFor(const std::string& security, const std::string& login,
+                           OAuthContext& context) {
+  std::string providerKey;
+  if (security == "google") {
+    providerKey = kProviderGoogle;
+  } else if (security == "ms") {
+    providerKey = kProviderMs;
+  } else {
+    return {};
+  }
+  return bearerTokenForProvider(context, providerKey, login);
+}
+
+std::string bearerTokenForProvider(OAuthContext& context, const std::string& providerKey,
+                                   const std::string& loginHint) {
+  // A copy: requestToken may clear or replace the slot while the value is in use.
+  const std::string refreshToken = context.currentRefreshToken;
+  return acquireBearerToken(context, providerKey, loginHint, refreshToken);
+}
+
+}  // namespace vm

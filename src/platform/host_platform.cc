@@ -1,0 +1,198 @@
+#include "platform/host_platform.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+
+extern char** environ;
+
+namespace vm {
+
+namespace {
+
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() { reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+class SpawnActions {
+ public:
+  SpawnActions() { ok_ = posix_spawn_file_actions_init(&actions_) == 0; }
+  ~SpawnActions() {
+    if (ok_) posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnActions(const SpawnActions&) = delete;
+  SpawnActions& operator=(const SpawnActions&) = delete;
+  bool ok() const { return ok_; }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  bool ok_ = false;
+};
+
+std::string toLower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// Bytes waiting in the pipe right now.
+int bytesReadable(int fd) {
+  int n = 0;
+  if (ioctl(fd, FIONREAD, &n) != 0) return 0;
+  return n;
+}
+
+}  // namespace
+
+std::string linuxPackageType(const std::string& lowerOsRelease) {
+  for (const char* family : {"suse", "redhat", "rhel", "fedora"}) {
+    if (lowerOsRelease.find(family) != std::string::npos) return "linux rpm";
+  }
+  return "linux deb";
+}
+
+std::string operatingSystem(bool withPackageType) {
+#if defined(_WIN32)
+  (void)withPackageType;
+  return "windows";
+#elif defined(__APPLE__)
+  (void)withPackageType;
+  return "mac";
+#elif defined(__linux__)
+  if (!withPackageType) return "linux";
+  // Stays empty until a read brings text, so a failed read is tried again.
+  static std::string osRelease;
+  if (osRelease.empty())
+    osRelease = toLower(runAndCapture("cat", "/etc/os-release", "", "\n", false));
+  return linuxPackageType(osRelease);
+#else
+  (void)withPackageType;
+  return "unknown";
+#endif
+}
+
+std::string buildBitness() { return std::to_string(sizeof(void*) * 8); }
+
+std::vector<std::string> splitParameters(const std::string& parameters) {
+  std::vector<std::string> args;
+  std::string current;
+  bool inArgument = false;
+  bool quoted = false;
+  for (char c : parameters) {
+    if (c == '"') {
+      quoted = !quoted;
+      inArgument = true;
+    } else if (!quoted && (c == ' ' || c == '\t')) {
+      if (inArgument) args.push_back(current);
+      current.clear();
+      inArgument = false;
+    } else {
+      current += c;
+      inArgument = true;
+    }
+  }
+  if (inArgument) args.push_back(current);
+  return args;
+}
+
+std::string runAndCapture(const std::string& program, const std::string& parameters,
+                          const std::string& workingFolder, const std::string& separator,
+                          bool /*hidden*/) {
+  if (program.empty()) return {};
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return {};
+  Fd readEnd(pipeFds[0]);
+  Fd writeEnd(pipeFds[1]);
+
+  SpawnActions actions;
+  if (!actions.ok()) return {};
+  // The child's stdout is the pipe (dup2 clears close-on-exec on the copy);
+  // stdin is empty so that the child never competes for ours.
+  if (posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO) != 0 ||
+      posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0) !=
+          0) {
+    return {};
+  }
+  if (!workingFolder.empty() &&
+      posix_spawn_file_actions_addchdir_np(actions.get(), workingFolder.c_str()) != 0) {
+    return {};
+  }
+
+  std::vector<std::string> args = splitParameters(parameters);
+  args.insert(args.begin(), program);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  pid_t pid = -1;
+  // posix_spawnp reports a missing program or a failed chdir as an error
+  // (glibc runs the child with vfork semantics and passes exec's errno back).
+  const int rc =
+      program.find('/') == std::string::npos
+          ? posix_spawnp(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ)
+          : posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
+  if (rc != 0) return {};
+  writeEnd.reset();
+
+  std::string out;
+  bool exited = false;
+  bool eof = false;
+  while (!exited || bytesReadable(readEnd.get()) > 0) {
+    if (!eof) {
+      pollfd pfd{readEnd.get(), POLLIN, 0};
+      // The timeout lets the loop notice a program that has ended while a
+      // process it started still holds the pipe open.
+      int ready = poll(&pfd, 1, 50);
+      if (ready < 0 && errno != EINTR) break;
+      if (ready > 0) {
+        const int avail = bytesReadable(readEnd.get());
+        if (avail > 0) {
+          std::string block(static_cast<std::size_t>(avail), '\0');
+          ssize_t n;
+          do {
+            n = ::read(readEnd.get(), block.data(), block.size());
+          } while (n < 0 && errno == EINTR);
+          if (n > 0) {
+            block.resize(static_cast<std::size_t>(n));
+            out += block;
+            out += separator;
+          }
+          continue;
+        }
+        if (pfd.revents & (POLLHUP | POLLERR)) eof = true;
+      }
+    }
+    if (!exited) {
+      int status = 0;
+      // After end of file nothing more can arrive: wait for the end itself.
+      pid_t w = waitpid(pid, &status, eof ? 0 : WNOHANG);
+      if (w == pid || (w < 0 && errno != EINTR)) exited = true;
+    } else if (eof) {
+      break;
+    }
+  }
+  return out;
+}
+
+}  // namespace vm

@@ -1,0 +1,55 @@
+// The program's top-level window and the GLib main context that drives it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+typedef struct _GtkWidget GtkWidget;
+
+namespace vm {
+
+// Runs one pass of the GLib main context. With mayBlock it sleeps in the
+// context's poll until something is due or wakeEventLoop() is called, so an
+// idle window costs no CPU.
+void runEventLoopPass(bool mayBlock);
+// Makes a blocked runEventLoopPass() return.
+void wakeEventLoop();
+
+struct WindowGeometry {
+  int left = 0;
+  int top = 0;
+  int width = 0;   // inner (client) size
+  int height = 0;
+};
+
+class TopWindow {
+ public:
+  struct Events {
+    std::function<void(int width, int height)> size;  // inner size changed
+    std::function<void(int left, int top)> move;      // outer position changed
+    std::function<void()> closeRequest;               // the window stays open
+  };
+
+  // Shown at once at (left, top) with the inner size given, not centred, with
+  // a minimum inner size and without a maximise function.
+  static std::unique_ptr<TopWindow> create(const std::string& title, const WindowGeometry& geometry,
+                                           int minWidth, int minHeight, Events events);
+  ~TopWindow();
+  TopWindow(const TopWindow&) = delete;
+  TopWindow& operator=(const TopWindow&) = delete;
+
+  WindowGeometry geometry() const;
+  GtkWidget* widget() const { return window_; }
+
+  struct Signals;
+
+ private:
+  TopWindow() = default;
+  void reportChanges();
+  GtkWidget* window_ = nullptr;
+  Events events_;
+  WindowGeometry last_{-1, -1, -1, -1};
+};
+
+}  // namespace vm

@@ -1,0 +1,227 @@
+#include "settings/migration.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+
+#include "build_config.h"
+#include "diag/log_writer.h"
+#include "i18n/catalogue.h"
+#include "platform/dialogs.h"
+#include "settings/device_identity.h"
+#include "settings/ini_document.h"
+#include "settings/preferences.h"
+#include "settings/secret_protection.h"
+
+namespace vm {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kPredecessorFile = "tessel_client.ini";
+constexpr const char* kWebApp = "WebApp";
+// The predecessor's settings file holds a dozen short lines; anything this
+// large is not that file and is not read into memory.
+constexpr off_t kMaxPredecessorFileSize = 1 << 20;
+
+struct FileDescriptor {
+  int fd = -1;
+  ~FileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+enum class PredecessorFile { Absent, Unreadable, Read };
+
+// O_NONBLOCK keeps a FIFO put in the file's place from hanging the start-up;
+// only a regular file of sane size is read.
+PredecessorFile readPredecessorFile(const std::string& path, std::string* bytes) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return PredecessorFile::Absent;
+  if (S_ISREG(st.st_mode) && st.st_size == 0) return PredecessorFile::Absent;
+
+  FileDescriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+  if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size > kMaxPredecessorFileSize)
+    return PredecessorFile::Unreadable;
+  char buf[8192];
+  while (true) {
+    ssize_t n = ::read(file.fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return PredecessorFile::Unreadable;
+    if (n == 0) break;
+    bytes->append(buf, static_cast<std::size_t>(n));
+    if (bytes->size() > static_cast<std::size_t>(kMaxPredecessorFileSize))
+      return PredecessorFile::Unreadable;
+  }
+  return PredecessorFile::Read;
+}
+
+// Seconds since 1970 counted in local time, as the client stores times.
+long long localSecondsNow() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (::localtime_r(&now, &local) == nullptr) return static_cast<long long>(now);
+  return static_cast<long long>(now) + local.tm_gmtoff;
+}
+
+// A file the predecessor marked read-only (no write permission for its owner)
+// is kept, as the read-only attribute keeps it on the predecessor's platform.
+bool isReadOnlyFile(const fs::path& path) {
+  std::error_code ec;
+  fs::file_status st = fs::symlink_status(path, ec);
+  return !ec && fs::is_regular_file(st) &&
+         (st.permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+// Removes a folder with everything in it, except read-only files and the
+// folders that hold them. Symbolic links are removed as links and never
+// followed, so nothing outside the folder can be reached through them.
+// True when the folder is gone.
+bool removeTree(const fs::path& folder) {
+  std::error_code ec;
+  bool everythingGone = true;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path& entry = it->path();
+    std::error_code statEc;
+    fs::file_status st = fs::symlink_status(entry, statEc);
+    if (statEc) {
+      everythingGone = false;
+    } else if (fs::is_directory(st)) {
+      everythingGone = removeTree(entry) && everythingGone;
+    } else if (isReadOnlyFile(entry)) {
+      everythingGone = false;
+    } else {
+      std::error_code rmEc;
+      everythingGone = fs::remove(entry, rmEc) && everythingGone;
+    }
+  }
+  if (ec || !everythingGone) return false;
+  std::error_code rmEc;
+  return fs::remove(folder, rmEc);
+}
+
+// Only a real folder is removed: a file or a link under a folder's name is left alone.
+void removeFolderIfFolder(const fs::path& path) {
+  std::error_code ec;
+  if (fs::is_directory(fs::symlink_status(path, ec))) removeTree(path);
+}
+
+void removeFileIfFile(const fs::path& path) {
+  std::error_code ec;
+  fs::file_status st = fs::symlink_status(path, ec);
+  if (ec || !(fs::is_regular_file(st) || fs::is_symlink(st)) || isReadOnlyFile(path)) return;
+  fs::remove(path, ec);
+}
+
+std::string valueOr(const IniDocument& doc, const char* group, const char* key) {
+  const std::string* value = doc.find(group, key);
+  return value ? *value : std::string();
+}
+
+}  // namespace
+
+long long leadingWholeNumber(const std::string& text) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    int digit = text[i] - '0';
+    // Saturate instead of overflowing on absurdly long digit runs.
+    if (value > (LLONG_MAX - digit) / 10) return negative ? LLONG_MIN : LLONG_MAX;
+    value = value * 10 + digit;
+  }
+  return negative ? -value : value;
+}
+
+void migratePredecessorSettings(const MigrationEnvironment& env) {
+  Preferences& prefs = env.prefs;
+  if (!prefs.readSetting("tesselUser", "", kWebApp).empty()) return;
+  // A predecessor file without a user name leaves "tesselUser" empty; without
+  // a mark of its own the migration would run again at every start, undoing
+  // the user's later SMTP settings and removing the app password each time.
+  // appPasswordTime is only ever written here, so it also marks migrations
+  // done before the mark existed.
+  if (!prefs.readSetting(kMigrationDoneKey, "", "").empty() ||
+      !prefs.readSetting("appPasswordTime", "", kWebApp).empty())
+    return;
+
+  const std::string path = env.folder + kPredecessorFile;
+  std::string bytes;
+  PredecessorFile state = readPredecessorFile(path, &bytes);
+  if (state == PredecessorFile::Absent) return;
+  writeLog("Try migration of old tessel client settings...");
+  // Migrating defaults in place of an unreadable file would overwrite the
+  // settings with empty values and mark the work done; leaving everything
+  // as it is lets a later start try again once the file can be read.
+  if (state == PredecessorFile::Unreadable) {
+    writeLog("ERROR: Cannot read [" + path + "], migration skipped");
+    return;
+  }
+
+  IniDocument old = IniDocument::parse(bytes);
+  const std::string userName = valueOr(old, "USER", "tesselUsername");
+  const std::string server = valueOr(old, "USER", "tesselServer");
+  const std::string accountPassword = valueOr(old, "USER", "tesselPassword");
+  const std::string smtpServer = valueOr(old, "SMTP", "server");
+  const std::string smtpLogin = valueOr(old, "SMTP", "username");
+  const std::string smtpSender = valueOr(old, "SMTP", "senderAddress");
+  const std::string smtpReply = valueOr(old, "SMTP", "returnAddress");
+  const std::string smtpPassword = valueOr(old, "SMTP", "password");
+  const long long useTls = leadingWholeNumber(valueOr(old, "SMTP", "useTLS"));
+  const long long usePass = leadingWholeNumber(valueOr(old, "SMTP", "usePass"));
+
+  const std::string fixedKey = config::kLegacyKeyText;
+  const std::string deviceId = deviceIdentifier(prefs);
+  const std::string tesselPass =
+      protectTextLegacy(unprotectMachineLegacy(accountPassword), fixedKey);
+  const std::string smtpPasswd = protectText(unprotectMachineLegacy(smtpPassword), deviceId);
+  const std::string keyTest = protectTextLegacy(config::kLegacyCheckSentence, fixedKey);
+
+  prefs.writeSetting("keyTest", keyTest, kWebApp);
+  prefs.writeSetting("tesselUser", userName, kWebApp);
+  prefs.writeSetting("providerUrl", server, kWebApp);
+  prefs.writeSetting("tesselPass", tesselPass, kWebApp);
+  prefs.writeSetting("smtp_server", smtpServer, kWebApp);
+  prefs.writeSetting("smtp_login", smtpLogin, kWebApp);
+  prefs.writeSetting("smtp_sender", smtpSender, kWebApp);
+  prefs.writeSetting("smtp_reply", smtpReply, kWebApp);
+  prefs.writeSetting("smtp_passwd", smtpPasswd, kWebApp);
+  prefs.writeSetting("smtp_auth", useTls == 1 ? "tls" : "none", kWebApp);
+
+  const std::string now = std::to_string(localSecondsNow());
+  prefs.writeSetting("secKey", sha256Hex(deviceId + now), kWebApp);
+  prefs.writeSetting("appPasswordTime", now, kWebApp);
+  prefs.removeSetting("appPassword", kWebApp);
+
+  // The predecessor's data goes only once the carried-over settings are known
+  // to be on disk; a preferences file that silently refuses writes would
+  // otherwise lose them together with the predecessor's files.
+  prefs.writeSetting(kMigrationDoneKey, now, "");
+  if (prefs.readSetting(kMigrationDoneKey, "", "") != now) {
+    writeLog("ERROR: Migrated settings could not be stored in [" + prefs.filePath() + "]");
+    return;
+  }
+
+  if (usePass > 0) env.dialogs.showInfo(env.catalogue.text("cantMigrateKey"));
+
+  const fs::path folder(env.folder);
+  removeFolderIfFolder(folder / "ckeditor44");
+  removeFolderIfFolder(folder / "tessel_attachments");
+  removeFileIfFile(folder / "Logo.png");
+  removeFileIfFile(folder / "tessel_default_message.htm");
+  removeFileIfFile(folder / "tessel_default_message.txt");
+
+  prefs.writeSetting("beta", "true", kWebApp);
+  writeLog("Migration done");
+}
+
+}  // namespace vm

@@ -1,0 +1,188 @@
+"""Loopback HTTP(S) servers that serve test pages to the client's web view
+and collect what those pages report back.
+
+A page reports with  report(key, value)  (see BRIDGE_PAGE_HELPERS): a POST
+to /result/<key> whose body is the JSON value. Tests wait for a key with
+wait_result(key). Every request is recorded in `requests`.
+"""
+
+import http.server
+import json
+import ssl
+import subprocess
+import threading
+import time
+from pathlib import Path
+from urllib.parse import urlsplit
+
+# Script every test page includes: report() and a helper that runs a bridge
+# call and reports its outcome as {"ok": value} or {"error": message}.
+BRIDGE_PAGE_HELPERS = """
+<script>
+async function report(key, value) {
+  await fetch('/result/' + encodeURIComponent(key), {method: 'POST', body: JSON.stringify(value === undefined ? {undefined: true} : value)});
+}
+async function outcome(call) {
+  try { const v = await call(); return v === undefined ? {undefined: true} : {ok: v}; }
+  catch (e) { return {error: (e && e.message !== undefined) ? e.message : String(e)}; }
+}
+</script>
+"""
+
+
+def page(body_script, head=""):
+    """An HTML page that includes the helpers and runs body_script (the body
+    of an async function) once loaded."""
+    return (f"<!DOCTYPE html><html><head><meta charset='utf-8'>{head}{BRIDGE_PAGE_HELPERS}</head><body>"
+            f"<script>(async () => {{ try {{ {body_script} }} catch (e) {{ report('page-error', String(e)); }} }})();</script>"
+            "</body></html>")
+
+
+class TestCa:
+    """A certificate authority and one server certificate for 127.0.0.0/8
+    addresses, made with the openssl command line."""
+
+    __test__ = False  # not a pytest test class despite its name
+
+    def __init__(self, folder: Path, hosts=("127.0.0.1", "127.0.0.2", "127.0.0.3")):
+        folder.mkdir(parents=True, exist_ok=True)
+        self.ca_file = folder / "ca.pem"
+        self.key_file = folder / "server.key"
+        self.cert_file = folder / "server.pem"
+        ca_key = folder / "ca.key"
+
+        def run(*args):
+            subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True)
+
+        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", self.ca_file,
+            "-days", "2", "-subj", "/CN=velomark test CA",
+            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign")
+        csr = folder / "server.csr"
+        run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", self.key_file, "-out", csr,
+            "-subj", "/CN=127.0.0.1")
+        ext = folder / "server.ext"
+        ext.write_text("subjectAltName=" + ",".join(f"IP:{h}" for h in hosts) +
+                       "\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n")
+        run("x509", "-req", "-in", csr, "-CA", self.ca_file, "-CAkey", ca_key, "-CAcreateserial",
+            "-out", self.cert_file, "-days", "2", "-extfile", ext)
+
+
+class AppServer:
+    """One loopback server. routes maps a path (no query) to HTML text, to
+    (content type, bytes), or to a callable(request) returning one of them.
+    Unknown paths answer 404."""
+
+    def __init__(self, host="127.0.0.1", routes=None, ca: TestCa = None):
+        self.host = host
+        self.routes = dict(routes or {})
+        self.ca = ca
+        self.requests = []
+        self.results = {}
+        self._cond = threading.Condition()
+        self._httpd = None
+        self._thread = None
+
+    @property
+    def scheme(self):
+        return "https" if self.ca else "http"
+
+    @property
+    def origin(self):
+        return f"{self.scheme}://{self.host}:{self._httpd.server_address[1]}"
+
+    def url(self, path):
+        return self.origin + path
+
+    def __enter__(self):
+        server = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def _record(self, body):
+                parts = urlsplit(self.path)
+                with server._cond:
+                    server.requests.append({"method": self.command, "path": parts.path,
+                                            "query": parts.query, "body": body})
+                    server._cond.notify_all()
+                return parts
+
+            def _send(self, status, ctype, data):
+                self.send_response(status)
+                self.send_header("Content-Type", ctype)
+                self.send_header("Content-Length", str(len(data)))
+                self.send_header("Cache-Control", "no-store")
+                # One request per connection: a kept-alive connection that a
+                # navigating page drops would otherwise lose the next report.
+                self.send_header("Connection", "close")
+                self.close_connection = True
+                self.end_headers()
+                self.wfile.write(data)
+
+            def do_GET(self):
+                parts = self._record(b"")
+                route = server.routes.get(parts.path)
+                if callable(route):
+                    route = route(parts)
+                if route is None:
+                    self._send(404, "text/plain", b"not found")
+                elif isinstance(route, tuple):
+                    self._send(200, route[0], route[1])
+                else:
+                    self._send(200, "text/html; charset=utf-8", route.encode())
+
+            def do_POST(self):
+                length = int(self.headers.get("Content-Length") or 0)
+                body = self.rfile.read(min(length, 1 << 20))
+                parts = self._record(body)
+                if parts.path.startswith("/result/"):
+                    key = parts.path[len("/result/"):]
+                    try:
+                        value = json.loads(body)
+                    except ValueError:
+                        value = {"unparsable": body.decode(errors="replace")}
+                    with server._cond:
+                        server.results.setdefault(key, []).append(value)
+                        server._cond.notify_all()
+                self._send(204, "text/plain", b"")
+
+        self._httpd = http.server.ThreadingHTTPServer((self.host, 0), Handler)
+        self._httpd.daemon_threads = True
+        if self.ca:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(self.ca.cert_file, self.ca.key_file)
+            self._httpd.socket = context.wrap_socket(self._httpd.socket, server_side=True)
+        self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._httpd.shutdown()
+        self._httpd.server_close()
+        self._thread.join(10)
+
+    def wait_result(self, key, timeout=30, count=1):
+        """The count-th value reported under key; fails after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while len(self.results.get(key, [])) < count:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise AssertionError(f"no result {key!r} (#{count}) within {timeout}s; have {self.results}")
+                self._cond.wait(left)
+            return self.results[key][count - 1]
+
+    def wait_request(self, predicate, timeout=30):
+        deadline = time.monotonic() + timeout
+        with self._cond:
+            while True:
+                for r in self.requests:
+                    if predicate(r):
+                        return r
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    raise AssertionError(f"no matching request within {timeout}s; have {self.requests}")
+                self._cond.wait(left)

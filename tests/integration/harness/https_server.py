@@ -1,0 +1,180 @@
+"""HTTPS (or plain HTTP) test servers on loopback with declared routes.
+
+A route maps a path (without query) to a Response or to a callable that
+takes the Request and returns a Response. Every request is recorded, so a
+test can check what went over the wire. Servers run in a thread each.
+
+    ca = make_test_ca(tmp_path / "ca")
+    with HttpsServer("127.0.0.1", 0, ca, {"/pc/check.html": Response(200, b"OK")}) as s:
+        ... s.port, s.requests ...
+"""
+
+import http.server
+import os
+import socket
+import ssl
+import subprocess
+import threading
+from dataclasses import dataclass, field
+from pathlib import Path
+from urllib.parse import urlsplit
+
+SOURCE_DIR = Path(os.environ.get("VELOMARK_SOURCE_DIR", Path(__file__).resolve().parents[3]))
+
+
+@dataclass
+class Response:
+    status: int = 200
+    body: bytes = b""
+    headers: dict = field(default_factory=dict)
+
+
+@dataclass
+class Request:
+    method: str
+    path: str
+    query: str
+    headers: dict
+    body: bytes
+
+
+@dataclass
+class TestCa:
+    folder: Path
+
+    @property
+    def ca_file(self):
+        return self.folder / "ca.pem"
+
+    @property
+    def cert_file(self):
+        return self.folder / "server.pem"
+
+    @property
+    def key_file(self):
+        return self.folder / "server.key"
+
+
+def make_test_ca(folder):
+    """Runs scripts/make-test-ca.sh into folder; a failure fails the set-up."""
+    subprocess.run(["bash", str(SOURCE_DIR / "scripts" / "make-test-ca.sh"), str(folder)],
+                   check=True)
+    return TestCa(Path(folder))
+
+
+class _Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):  # keep test output readable
+        pass
+
+    def _serve(self):
+        parts = urlsplit(self.path)
+        length = int(self.headers.get("Content-Length") or 0)
+        body = self.rfile.read(length) if length else b""
+        req = Request(self.command, parts.path, parts.query, dict(self.headers.items()), body)
+        server = self.server.owner
+        with server.lock:
+            server.requests.append(req)
+        route = server.routes.get(parts.path)
+        if route is None:
+            resp = Response(404, b"not found")
+        elif callable(route):
+            resp = route(req)
+        else:
+            resp = route
+        self.send_response(resp.status)
+        headers = {"Content-Type": "text/html", "Connection": "close", **resp.headers}
+        for k, v in headers.items():
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(resp.body)))
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(resp.body)
+        self.close_connection = True
+
+    do_GET = do_POST = do_HEAD = _serve
+
+
+class _TlsServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, owner, context):
+        self.owner = owner
+        self.context = context
+        super().__init__(address, _Handler)
+
+    def get_request(self):
+        sock, addr = super().get_request()
+        if self.context is not None:
+            # Handshake in the handler thread's first read, not here, so one
+            # client that never speaks TLS cannot stall the accept loop.
+            sock = self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+        return sock, addr
+
+    def handle_error(self, request, client_address):
+        pass  # refused handshakes are expected in certificate tests
+
+
+class HttpsServer:
+    """One server on host:port (port 0 picks a free one). ca None gives plain HTTP."""
+
+    def __init__(self, host, port, ca, routes=None):
+        self.host = host
+        self.routes = dict(routes or {})
+        self.requests = []
+        self.lock = threading.Lock()
+        context = None
+        if ca is not None:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(str(ca.cert_file), str(ca.key_file))
+        self._server = _TlsServer((host, port), self, context)
+        self.port = self._server.server_address[1]
+        self._thread = None
+
+    @property
+    def scheme(self):
+        return "https" if self._server.context is not None else "http"
+
+    def url(self, path="/"):
+        return f"{self.scheme}://{self.host}:{self.port}{path}"
+
+    def start(self):
+        self._thread = threading.Thread(target=self._server.serve_forever,
+                                        kwargs={"poll_interval": 0.05}, daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        if self._thread is not None:
+            self._server.shutdown()
+            self._thread.join()
+            self._thread = None
+        self._server.server_close()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def paths(self):
+        with self.lock:
+            return [r.path for r in self.requests]
+
+
+def free_port_on(hosts):
+    """A TCP port free on every one of hosts (the numbered servers share one port)."""
+    for _ in range(50):
+        with socket.socket() as s:
+            s.bind((hosts[0], 0))
+            port = s.getsockname()[1]
+        try:
+            for h in hosts[1:]:
+                with socket.socket() as s:
+                    s.bind((h, port))
+            return port
+        except OSError:
+            continue
+    raise RuntimeError("no common free port on " + ", ".join(hosts))

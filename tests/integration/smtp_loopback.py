@@ -1,0 +1,201 @@
+"""A recording SMTP server on loopback (aiosmtpd) and the pieces around it:
+a throw-away test CA, the smtp_send driver and libcurl's own error texts."""
+
+import base64
+import ctypes
+import json
+import os
+import pathlib
+import socket
+import ssl
+import subprocess
+import threading
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+
+BUILD_DIR = pathlib.Path(os.environ.get("VELOMARK_BUILD_DIR", "../../build/dev"))
+SOURCE_DIR = pathlib.Path(os.environ.get("VELOMARK_SOURCE_DIR", "../.."))
+SMTP_SEND = BUILD_DIR / "tests" / "smtp_send"
+
+_libcurl = ctypes.CDLL("libcurl.so.4")
+_libcurl.curl_easy_strerror.restype = ctypes.c_char_p
+_libcurl.curl_easy_strerror.argtypes = [ctypes.c_int]
+
+
+def curl_error_text(code):
+    """libcurl's message for a result number, as the transfer reports it."""
+    return _libcurl.curl_easy_strerror(code).decode()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def make_test_ca(folder):
+    """A throw-away CA and a server certificate for 127.0.0.1 (openssl CLI)."""
+    folder = pathlib.Path(folder)
+    subprocess.run(["bash", str(SOURCE_DIR / "scripts" / "make-test-ca.sh"), str(folder)],
+                   check=True)
+    return folder / "ca.pem", folder / "server.pem", folder / "server.key"
+
+
+class Recorder:
+    """aiosmtpd handler keeping every accepted message and the raw commands."""
+
+    def __init__(self, refuse=()):
+        self.refuse = set(refuse)
+        self.connections = 0
+        self.raw_rcpt = []
+        self.messages = []
+        self.logins = []
+        self.bearer = []
+        self._lock = threading.Lock()
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in self.refuse:
+            return "550 5.1.1 Mailbox unavailable"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        with self._lock:
+            self.messages.append({
+                "mail_from": envelope.mail_from,
+                "rcpt_tos": list(envelope.rcpt_tos),
+                "data": envelope.original_content or envelope.content,
+                "tls": server.transport.get_extra_info("ssl_object") is not None,
+                "login": (session.auth_data.login.decode()
+                          if isinstance(session.auth_data, LoginPassword) else None),
+            })
+        return "250 Message accepted"
+
+    async def auth_XOAUTH2(self, server, args):
+        # The client response is "user=" login ^A "auth=Bearer " token ^A^A,
+        # sent after an empty challenge unless it came with the command.
+        if len(args) > 2:
+            blob = base64.b64decode(args[2])
+        else:
+            blob = await server.challenge_auth("")
+        self.bearer.append(blob.decode())
+        return AuthResult(success=True, auth_data=blob)
+
+
+class _RecordingSMTP(SMTP):
+    # The To line is one unfolded line, several kilobytes long for hundreds of
+    # recipients; aiosmtpd's RFC 5321 limit of 1000 octets would refuse it.
+    line_length_limit = 1 << 16
+
+    def connection_made(self, transport):
+        if self._original_transport is None:
+            self.event_handler.connections += 1
+        super().connection_made(transport)
+
+    async def smtp_RCPT(self, arg):
+        self.event_handler.raw_rcpt.append(arg)
+        await super().smtp_RCPT(arg)
+
+
+class _Controller(Controller):
+    def factory(self):
+        return _RecordingSMTP(self.handler, **self.SMTP_kwargs)
+
+
+class SmtpServer:
+    """Context manager: a recording server on 127.0.0.1 with its own port.
+
+    mode: "plain", "starttls" (STARTTLS offered), "require-starttls" or
+    "implicit" (TLS from the first byte). credentials: (login, password) that
+    AUTH LOGIN/PLAIN accept; mechanisms limits what is offered."""
+
+    def __init__(self, mode="plain", certs=None, credentials=None, mechanisms=None, refuse=()):
+        self.recorder = Recorder(refuse)
+        self.port = free_port()
+        kwargs = {"hostname": "127.0.0.1", "port": self.port, "data_size_limit": 2**28,
+                  "auth_require_tls": False}
+        context = None
+        if mode != "plain":
+            context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+            context.load_cert_chain(str(certs[1]), str(certs[2]))
+        if mode in ("starttls", "require-starttls"):
+            kwargs["tls_context"] = context
+            kwargs["require_starttls"] = mode == "require-starttls"
+        if credentials is not None:
+            def authenticator(server, session, envelope, mechanism, auth_data):
+                ok = isinstance(auth_data, LoginPassword) and (
+                    auth_data.login.decode(), auth_data.password.decode()) == credentials
+                if ok:
+                    self.recorder.logins.append((mechanism, auth_data.login.decode()))
+                # handled=False lets the server send the 535 reply itself.
+                return AuthResult(success=ok, handled=ok, auth_data=auth_data)
+            kwargs["authenticator"] = authenticator
+            kwargs["auth_required"] = True
+        if mechanisms is not None:
+            offered = {"LOGIN", "PLAIN", "XOAUTH2"}
+            kwargs["auth_exclude_mechanism"] = sorted(offered - set(mechanisms))
+        if mode == "implicit":
+            kwargs["ssl_context"] = context
+        self.controller = _Controller(self.recorder, **kwargs)
+
+    def __enter__(self):
+        self.controller.start()
+        # start() makes one probe connection to see that the server is up.
+        self.recorder.connections = 0
+        return self
+
+    def __exit__(self, *exc):
+        self.controller.stop()
+
+
+class DroppingServer:
+    """Greets, reads one command and closes the connection."""
+
+    def __init__(self):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(4)
+        self.port = self.sock.getsockname()[1]
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            with conn:
+                conn.sendall(b"220 127.0.0.1 ESMTP\r\n")
+                conn.recv(1024)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        # shutdown() wakes the accept() blocked in the serving thread.
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+        self.thread.join(5)
+
+
+def run_send(request, tmp_path, env_extra=None, timeout=60):
+    """Runs the smtp_send driver on request; answers its parsed JSON line."""
+    assert SMTP_SEND.exists(), f"build the driver first: {SMTP_SEND}"
+    path = tmp_path / "request.json"
+    path.write_text(json.dumps(request))
+    home = tmp_path / "home"
+    (home / ".config").mkdir(parents=True, exist_ok=True)
+    (tmp_path / "tmp").mkdir(exist_ok=True)
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": str(home),
+           "XDG_CONFIG_HOME": str(home / ".config"), "TMPDIR": str(tmp_path / "tmp"),
+           "LC_ALL": "C.UTF-8", "TZ": "UTC0"}
+    env.update(env_extra or {})
+    done = subprocess.run([str(SMTP_SEND), str(path)], env=env, capture_output=True,
+                          timeout=timeout, text=True)
+    assert done.returncode == 0, done.stderr
+    return json.loads(done.stdout)

@@ -1,0 +1,124 @@
+"""The script bridge through the real web view: answers, rejections, no
+answer, bindings across reloads, and who may call."""
+
+from harness.app_server import AppServer, page
+from harness.client_run import ClientRun, wait_for
+from harness.fixtures import display  # noqa: F401
+from harness.ini import ini_value
+
+
+def test_answers_reach_the_page_as_parsed_json_or_undefined_or_rejection(display, tmp_path):
+    # getHostInfo is the window host's echo: it answers its first argument as is.
+    script = """
+      report('set', await outcome(() => window.setSetting('colour', 'dark "blue"/x')));
+      report('get', await outcome(() => window.getSetting('colour', 'none')));
+      report('default', await outcome(() => window.getSetting('missing', 2.50)));
+      report('wrong-count', await outcome(() => window.getSetting('colour')));
+      report('object', await outcome(() => window.getHostInfo('{"a":[1,true,null]}')));
+      report('not-json', await outcome(() => window.getHostInfo('{not json')));
+      report('no-answer', await outcome(() => window.getHostInfo()));
+      report('all', await outcome(() => window.getAllSettings()));
+      report('names', ['getHostInfo','setSetting','getSetting','closeApp','reload','openURL','sendMail']
+                        .map(n => typeof window[n]));
+    """
+    with AppServer(routes={"/app.html": page(script)}) as server:
+        run = ClientRun(display, tmp_path)
+        run.set_app_url(server.url("/app.html"))
+        with run:
+            assert server.wait_result("set") == {"undefined": True}
+            assert server.wait_result("get") == {"ok": 'dark "blue"/x'}
+            assert server.wait_result("default") == {"ok": "2.5"}
+            assert server.wait_result("wrong-count") == {"undefined": True}
+            assert server.wait_result("object") == {"ok": {"a": [1, True, None]}}
+            assert server.wait_result("not-json") == {"error": "Failed to parse binding result as JSON"}
+            assert server.wait_result("no-answer") == {"undefined": True}
+            assert server.wait_result("all") == {"ok": {"colour": 'dark "blue"/x'}}
+            # Bound commands exist; a command without a handler is not defined.
+            assert server.wait_result("names") == ["function"] * 6 + ["undefined"]
+            run.wait_log("getSetting had wrong parameter count!")
+        assert ini_value(run.ini_text(), "WebApp", "colour") == 'dark "blue"/x'
+
+
+def test_bindings_survive_reload_and_navigation(display, tmp_path):
+    first = """
+      const n = Number(sessionStorage.getItem('loads') || 0) + 1;
+      sessionStorage.setItem('loads', n);
+      await report('load', {n: n, get: await outcome(() => window.getSetting('k', 'd' + n))});
+      if (n === 1) location.reload();
+      else if (n === 2) location.href = '/second.html';
+    """
+    second = "report('second', await outcome(() => window.getSetting('k', 'other')));"
+    with AppServer(routes={"/app.html": page(first), "/second.html": page(second)}) as server:
+        run = ClientRun(display, tmp_path)
+        run.set_app_url(server.url("/app.html"))
+        with run:
+            assert server.wait_result("load", count=1) == {"n": 1, "get": {"ok": "d1"}}
+            assert server.wait_result("load", count=2) == {"n": 2, "get": {"ok": "d2"}}
+            assert server.wait_result("second") == {"ok": "other"}
+
+
+def test_only_the_app_origins_top_level_page_may_call(display, tmp_path):
+    # The attacker frame and page come from another origin (127.0.0.2). They
+    # try the secret hand-out, a forged call and the page functions.
+    attacker = """
+      const channel = window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.velomarkBridge;
+      const hello = channel ? await outcome(() => channel.postMessage(JSON.stringify({kind: 'hello'}))) : 'no channel';
+      const forged = channel ? await outcome(() => channel.postMessage(JSON.stringify(
+          {kind: 'call', name: 'setSetting', id: 1, secret: 'guess', args: '["stolen","yes"]'}))) : 'no channel';
+      const direct = typeof window.setSetting === 'function'
+          ? await outcome(() => window.setSetting('stolen', 'yes')) : 'not defined';
+      report(window.top === window ? 'top' : 'frame', {hello: hello, forged: forged, direct: direct});
+    """
+    with AppServer(host="127.0.0.2", routes={"/evil.html": page(attacker)}) as evil:
+        framing = f"""
+          const frame = document.createElement('iframe');
+          frame.src = '{evil.url("/evil.html")}';
+          document.body.appendChild(frame);
+          report('app', await outcome(() => window.setSetting('mine', 'ok')));
+        """
+        leaving = f"location.href = '{evil.url('/evil.html')}';"
+        with AppServer(routes={"/framing.html": page(framing), "/leaving.html": page(leaving)}) as server:
+            run = ClientRun(display, tmp_path / "frame")
+            run.set_app_url(server.url("/framing.html"))
+            with run:
+                assert server.wait_result("app") == {"undefined": True}
+                frame = evil.wait_result("frame")
+                # The frame gets no secret (the top page took it) and its calls are refused.
+                assert frame == {"hello": {"undefined": True}, "forged": {"error": "Bridge call refused"},
+                                 "direct": "not defined"}
+                run.wait_log("ERROR: Refused bridge call [setSetting]")
+            assert ini_value(run.ini_text(), "WebApp", "mine") == "ok"
+            assert ini_value(run.ini_text(), "WebApp", "stolen") is None
+
+            # The top-level page itself moves to the other origin.
+            run = ClientRun(display, tmp_path / "top")
+            run.set_app_url(server.url("/leaving.html"))
+            with run:
+                top = evil.wait_result("top")
+                assert top == {"hello": {"undefined": True}, "forged": {"error": "Bridge call refused"},
+                               "direct": {"error": "Bridge call refused"}}
+            assert ini_value(run.ini_text(), "WebApp", "stolen") is None
+
+
+def test_binding_again_replaces_and_unbinding_removes_also_on_the_open_page(display, tmp_path):
+    # The window host's sendLog rebinds getSetting and unbinds getHostInfo.
+    script = """
+      const n = Number(sessionStorage.getItem('loads') || 0) + 1;
+      sessionStorage.setItem('loads', n);
+      if (n === 1) {
+        await report('before', {get: await outcome(() => window.getSetting('k', 'd')),
+                                info: typeof window.getHostInfo});
+        await window.sendLog();
+      }
+      await report('after', {get: await outcome(() => window.getSetting('k', 'd')),
+                             info: typeof window.getHostInfo, load: n});
+      if (n === 1) location.reload();
+    """
+    with AppServer(routes={"/app.html": page(script)}) as server:
+        run = ClientRun(display, tmp_path)
+        run.set_app_url(server.url("/app.html"))
+        with run:
+            assert server.wait_result("before") == {"get": {"ok": "d"}, "info": "function"}
+            # The open page sees the change at once, and the next page keeps it.
+            assert server.wait_result("after", count=1) == {"get": {"ok": "replaced"}, "info": "undefined", "load": 1}
+            assert server.wait_result("after", count=2) == {"get": {"ok": "replaced"}, "info": "undefined", "load": 2}

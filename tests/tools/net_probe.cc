@@ -1,0 +1,202 @@
+// Test-only tool: runs the shared HTTP client or the application URL choice
+// once and prints the outcome as one JSON object. The integration tests use
+// it to drive the real code against HTTPS servers on loopback; the server
+// host template and domain are arguments here, which the client itself never
+// takes (it always uses the build configuration).
+//
+//   net_probe fetch URL [--ca FILE] [--no-verify] [--no-redirect] [--max N]
+//                       [--post BODY] [--download PATH] [--proxy URL]
+//   net_probe trust URL --store CAFILE [--extra CAFILE]
+//   net_probe appurl --host-template T --domain D [--ca FILE] [--log FILE]
+//                    [--set KEY=VALUE]... [--times N]
+// appurl uses the preferences below $XDG_CONFIG_HOME; --set writes group
+// "WebApp" first.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "app/app_url.h"
+#include "diag/log_writer.h"
+#include "net/http_client.h"
+#include "platform/dialogs.h"
+#include "platform/paths.h"
+#include "settings/preferences.h"
+
+namespace {
+
+using nlohmann::ordered_json;
+
+// Message boxes are recorded instead of shown.
+class RecordingDialogs : public vm::Dialogs {
+ public:
+  std::vector<std::string> boxes;
+  void showError(const std::string& text) override { boxes.push_back("error: " + text); }
+  void showInfo(const std::string& text) override { boxes.push_back("info: " + text); }
+  bool askYesNo(const std::string& text) override {
+    boxes.push_back("question: " + text);
+    return false;
+  }
+  std::string askText(const std::string& prompt, const std::string&, bool* confirmed) override {
+    boxes.push_back("input: " + prompt);
+    if (confirmed) *confirmed = false;
+    return {};
+  }
+  std::string chooseSaveFile(const std::string&, const std::string&,
+                             const std::vector<vm::FileFilter>&) override {
+    return {};
+  }
+  std::vector<std::string> chooseOpenFiles(const std::string&,
+                                           const std::vector<vm::FileFilter>&) override {
+    return {};
+  }
+};
+
+int usage() {
+  std::fputs(
+      "usage: net_probe fetch URL [options] | net_probe appurl --host-template T --domain D\n",
+      stderr);
+  return 2;
+}
+
+void print(const ordered_json& j) {
+  std::puts(j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+int fetch(const std::vector<std::string>& args) {
+  vm::HttpRequest req;
+  std::string ca;
+  vm::HttpProxy proxy;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    if (a == "--ca")
+      ca = next();
+    else if (a == "--no-verify")
+      req.verifyCertificates = false;
+    else if (a == "--no-redirect")
+      req.followRedirects = false;
+    else if (a == "--max")
+      req.maxBodyBytes = std::stoul(next());
+    else if (a == "--post") {
+      req.method = vm::HttpMethod::PostForm;
+      req.body = next();
+    } else if (a == "--download")
+      req.downloadPath = next();
+    else if (a == "--proxy")
+      proxy.proxy = next();
+    else if (req.url.empty())
+      req.url = a;
+    else
+      return usage();
+  }
+  vm::HttpClient http(ca);
+  http.setProxy(proxy);
+  http.setTimeouts({8000, 15000});
+  vm::HttpResult res = http.perform(req);
+  print({{"ok", res.ok},
+         {"status", res.status},
+         {"body", res.body},
+         {"bytes", res.bytesReceived},
+         {"curlCode", static_cast<int>(res.curlCode)},
+         {"error", res.error}});
+  return 0;
+}
+
+// Loads --store as the whole base store (standing in for the system store)
+// and adds --extra the way the client adds its extra CA.
+int trust(const std::vector<std::string>& args) {
+  std::string url, store, extra;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    if (a == "--store")
+      store = next();
+    else if (a == "--extra")
+      extra = next();
+    else if (url.empty())
+      url = a;
+    else
+      return usage();
+  }
+  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> h(curl_easy_init(), curl_easy_cleanup);
+  if (!h) return 1;
+  curl_easy_setopt(h.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h.get(), CURLOPT_PROXY, "");
+  curl_easy_setopt(h.get(), CURLOPT_CAINFO, store.c_str());
+  curl_easy_setopt(h.get(), CURLOPT_CAPATH, nullptr);
+  curl_easy_setopt(
+      h.get(), CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
+  vm::trustExtraCa(h.get(), extra);
+  CURLcode rc = curl_easy_perform(h.get());
+  print({{"ok", rc == CURLE_OK}, {"curlCode", static_cast<int>(rc)}});
+  return 0;
+}
+
+int appUrl(const std::vector<std::string>& args) {
+  vm::AppServers servers;
+  std::string ca, log;
+  int times = 1;
+  std::vector<std::pair<std::string, std::string>> settings;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    if (a == "--host-template")
+      servers.hostTemplate = next();
+    else if (a == "--domain")
+      servers.domain = next();
+    else if (a == "--ca")
+      ca = next();
+    else if (a == "--log")
+      log = next();
+    else if (a == "--times")
+      times = std::atoi(next().c_str());
+    else if (a == "--set") {
+      std::string kv = next();
+      auto eq = kv.find('=');
+      if (eq == std::string::npos) return usage();
+      settings.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+    } else
+      return usage();
+  }
+  if (servers.hostTemplate.empty() || servers.domain.empty()) return usage();
+  if (!log.empty()) {
+    vm::processLog().setPath(log);
+    vm::processLog().open();
+  }
+  vm::Preferences prefs(vm::appDataFolder());
+  for (const auto& [key, value] : settings) prefs.writeSetting(key, value, "WebApp");
+
+  RecordingDialogs dialogs;
+  vm::HttpClient http(ca);
+  vm::AppChannel channel;
+  std::vector<std::string> proxyCalls;
+  vm::AppUrlContext ctx{prefs,   dialogs,
+                        http,    channel,
+                        servers, [&](const std::string& base) { proxyCalls.push_back(base); }};
+  ordered_json runs = ordered_json::array();
+  for (int t = 0; t < times; ++t) {
+    std::string url = vm::determineAppUrl(ctx);
+    runs.push_back({{"url", url}, {"channel", channel.channel}, {"mode", channel.mode}});
+  }
+  print({{"runs", runs},
+         {"boxes", dialogs.boxes},
+         {"proxyCalls", proxyCalls},
+         {"connectMs", http.timeouts().connectMs},
+         {"totalMs", http.timeouts().totalMs}});
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  std::string cmd = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (cmd == "fetch") return fetch(args);
+  if (cmd == "trust") return trust(args);
+  if (cmd == "appurl") return appUrl(args);
+  return usage();
+}

@@ -1,0 +1,151 @@
+#include "mail/message_headers.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+
+namespace vm {
+namespace {
+
+TEST(NormaliseRecipients, SeparatorsAndBlanks) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"a@x.org", "a@x.org"},
+      {"a@x.org;;b@x.org,", "a@x.org,b@x.org"},
+      {"  a@x.org ; b@x.org  ", "a@x.org , b@x.org"},
+      {"a@x.org, b@x.org", "a@x.org, b@x.org"},
+      {",,,a@x.org,,,,b@x.org;;;", "a@x.org,b@x.org"},
+      {" , a@x.org , ", "a@x.org"},
+      {";;;", ""},
+      {"", ""},
+      // Only blanks count as blanks: a tab stays part of the field.
+      {"\ta@x.org", "\ta@x.org"},
+  };
+  for (const auto& [in, out] : cases) {
+    EXPECT_EQ(normaliseRecipients(in), out) << "input [" << in << "]";
+  }
+}
+
+TEST(EncodeSubject, AlwaysOneEncodedWord) {
+  EXPECT_EQ(encodeSubject(""),
+            "=?UTF-8?B?"
+            "?=");
+  EXPECT_EQ(encodeSubject("Hello"), "=?UTF-8?B?SGVsbG8=?=");
+  EXPECT_EQ(encodeSubject("Gr\xC3\xBC\xC3\x9F"
+                          "e"),
+            "=?UTF-8?B?R3LDvMOfZQ==?=");
+  const std::string longSubject(200, 'x');
+  const std::string encoded = encodeSubject(longSubject);
+  EXPECT_EQ(encoded.find_first_of(" \r\n"), std::string::npos);
+  EXPECT_EQ(encoded.size(), 10 + 268 + 2);
+}
+
+TEST(ZoneOffset, SignAndFourDigits) {
+  const struct {
+    long seconds;
+    const char* text;
+  } cases[] =
+      {
+          {0, "+0000"},     {3600, "+0100"},  {-12600, "-0330"},
+          {19800, "+0530"}, {20700, "+0545"}, {-36000, "-1000"},
+          {50400, "+1400"}, {-1800, "-0030"}, {59, "+0000"},  // seconds below a minute are dropped
+      };
+  for (const auto& [seconds, text] : cases) {
+    EXPECT_EQ(formatZoneOffset(seconds), text) << seconds;
+  }
+}
+
+class LocalZone : public ::testing::Test {
+ protected:
+  void use(const char* tz) {
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  void TearDown() override {
+    if (saved_)
+      setenv("TZ", saved_->c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  std::optional<std::string> saved_ =
+      std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt;
+};
+
+TEST_F(LocalZone, DateHeaderInStandardAndDaylightTime) {
+  // 2025-01-05 13:03:09 UTC, a Sunday, and 2025-07-15 12:00:00 UTC.
+  const std::time_t winter = 1736082189;
+  const std::time_t summer = 1752580800;
+  use("CET-1CEST,M3.5.0,M10.5.0/3");
+  EXPECT_EQ(formatDateHeaderAt(winter), "Sun, 05 Jan 2025 14:03:09 +0100");
+  EXPECT_EQ(formatDateHeaderAt(summer), "Tue, 15 Jul 2025 14:00:00 +0200");
+  use("NST3:30NDT,M3.2.0,M11.1.0");
+  EXPECT_EQ(formatDateHeaderAt(winter), "Sun, 05 Jan 2025 09:33:09 -0330");
+  EXPECT_EQ(formatDateHeaderAt(summer), "Tue, 15 Jul 2025 09:30:00 -0230");
+  use("UTC0");
+  EXPECT_EQ(formatDateHeaderAt(winter), "Sun, 05 Jan 2025 13:03:09 +0000");
+}
+
+TEST_F(LocalZone, CurrentOffsetFollowsTheZone) {
+  use("<-0330>3:30");
+  EXPECT_EQ(timeZoneOffset(), "-0330");
+  EXPECT_TRUE(std::regex_match(
+      formatDateHeader(),
+      std::regex(R"([A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d -0330)")));
+}
+
+TEST(SenderDomain, BetweenFirstAtAndNext) {
+  EXPECT_EQ(senderDomain("me@example.com"), "example.com");
+  EXPECT_EQ(senderDomain("me@example.com@other"), "example.com");
+  EXPECT_EQ(senderDomain("postmaster"), "");
+  EXPECT_EQ(senderDomain("me@"), "");
+}
+
+TEST(MessageHeaderLines, SixLinesInOrder) {
+  HeaderFields f;
+  f.date = "Sun, 05 Jan 2025 14:03:09 +0100";
+  f.recipients = "a@x.org, b@x.org";
+  f.sender = "me@example.com";
+  f.replyTo = "reply@example.net";
+  f.identifier = "0123ABCD-0000-4000-8000-00000000000F";
+  f.subject = "Hi";
+  const std::vector<std::string> expected = {
+      "Date: Sun, 05 Jan 2025 14:03:09 +0100",
+      "To: a@x.org, b@x.org",
+      "From: me@example.com",
+      "Reply-To: reply@example.net",
+      "Message-ID: <0123ABCD-0000-4000-8000-00000000000F@example.com>",
+      "Subject: =?UTF-8?B?SGk=?=",
+  };
+  EXPECT_EQ(messageHeaderLines(f), expected);
+  f.sender = "nobody";
+  EXPECT_EQ(messageHeaderLines(f)[4], "Message-ID: <0123ABCD-0000-4000-8000-00000000000F@>");
+}
+
+TEST(FieldWithLineBreak, NamesTheFirstUnsafeField) {
+  const struct {
+    const char* sender;
+    const char* replyTo;
+    const char* recipients;
+    const char* named;
+  } cases[] = {
+      {"a@x.org", "b@x.org", "c@x.org, d@x.org", ""},
+      {"a@x.org\r\nRCPT TO:<e@x.org>", "b@x.org", "c@x.org", "sender"},
+      {"a@x.org", "b@x.org\nBcc: e@x.org", "c@x.org", "reply address"},
+      {"a@x.org", "b@x.org", "c@x.org\r", "recipients"},
+      {"a@x.org\n", "b@x.org\n", "c@x.org\n", "sender"},
+  };
+  for (const auto& [sender, replyTo, recipients, named] : cases) {
+    EXPECT_EQ(fieldWithLineBreak(sender, replyTo, recipients), named)
+        << sender << replyTo << recipients;
+  }
+}
+
+}  // namespace
+}  // namespace vm
