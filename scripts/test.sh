@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 build="$root/build/test"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DVELOMARK_SANITIZE=ON >/dev/null
+bash "$root/scripts/test-config.sh" "$build" -DCMAKE_BUILD_TYPE=Debug -DVELOMARK_SANITIZE=ON
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1

@@ -72,8 +72,9 @@ class AppServer:
     (content type, bytes), or to a callable(request) returning one of them.
     Unknown paths answer 404."""
 
-    def __init__(self, host="127.0.0.1", routes=None, ca: TestCa = None):
+    def __init__(self, host="127.0.0.1", routes=None, ca: TestCa = None, port=0):
         self.host = host
+        self.port = port
         self.routes = dict(routes or {})
         self.ca = ca
         self.requests = []
@@ -149,7 +150,8 @@ class AppServer:
                         server._cond.notify_all()
                 self._send(204, "text/plain", b"")
 
-        self._httpd = http.server.ThreadingHTTPServer((self.host, 0), Handler)
+        http.server.ThreadingHTTPServer.allow_reuse_address = True
+        self._httpd = http.server.ThreadingHTTPServer((self.host, self.port), Handler)
         self._httpd.daemon_threads = True
         if self.ca:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
