@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "i18n/utf8.h"
+
 namespace vm {
 namespace {
 
@@ -55,12 +57,6 @@ struct FileListFree {
   void operator()(GSList* list) const { g_slist_free_full(list, g_free); }
 };
 using FileListHandle = std::unique_ptr<GSList, FileListFree>;
-
-std::string validUtf8(const std::string& text) {
-  if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return text;
-  GCharPtr fixed(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
-  return fixed.get();
-}
 
 // GTK cannot open a window before it is initialised with a display; the
 // caller may run without one (a headless start), so check first.
