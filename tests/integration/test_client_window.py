@@ -81,7 +81,9 @@ def test_the_offline_page_reloads_into_the_application_once_a_server_answers(dis
             server = servers["127.0.0.1"]
             # "Try again" has the focus; it hides itself and reloads a second later.
             display.xdotool("windowfocus", "--sync", window)
-            wait_for(lambda: (display.xdotool("key", "--window", window, "Return"), server.results)[1],
+            # The window goes away with the run once the page has closed it.
+            wait_for(lambda: (display.xdotool("key", "--window", window, "Return", check=False),
+                              server.results)[1],
                      timeout=60, interval=2, what="the application page after Try again")
             loaded = server.wait_result("loaded")
             assert run.wait_exit(30) == 0
