@@ -52,16 +52,25 @@ SCRIPT = f"""
 
 
 def tree(run):
-    """The run's processes without the D-Bus session around it."""
-    members = []
-    for pid in ClientRun._group_members(run.proc.pid):
+    """The program and its descendants (the engine's helper processes); the
+    D-Bus session around it and what the bus starts are not counted."""
+    parents, names = {}, {}
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
         try:
-            comm = Path(f"/proc/{pid}/comm").read_text().strip()
+            head, rest = entry.joinpath("stat").read_text().rsplit(")", 1)
         except OSError:
             continue
-        if not comm.startswith("dbus-"):
-            members.append((pid, comm))
-    return members
+        parents[int(entry.name)] = int(rest.split()[1])
+        names[int(entry.name)] = head.split("(", 1)[1]
+    roots = [pid for pid, parent in parents.items() if parent == run.proc.pid and names[pid] != "dbus-daemon"]
+    found, todo = [], list(roots)
+    while todo:
+        pid = todo.pop()
+        found.append((pid, names[pid]))
+        todo.extend(child for child, parent in parents.items() if parent == pid)
+    return found
 
 
 def cpu_ticks(run):
@@ -142,18 +151,20 @@ def main():
         return statistics.median(values)
 
     print(f"rounds: {ROUNDS}; {TRIPS} round trips; idle over {IDLE_SECONDS} s")
-    print(f"{'':28}{'client':>12}{'floor':>12}{'ratio':>8}{'goal':>8}")
+    print(f"{'':32}{'client':>10}{'floor':>10}{'ratio':>8}{'goal':>8}")
+    c, f = samples["client"], samples["floor"]
     rows = [
-        ("start, ms (median)", median(samples["client"]["start"]), median(samples["floor"]["start"]), 1.2),
-        (f"{TRIPS} round trips, ms (median)", median(samples["client"]["trips"]),
-         median(samples["floor"]["trips"]), 2.0),
-        (f"idle CPU over {IDLE_SECONDS} s, ms", samples["client"]["idle_ms"], samples["floor"]["idle_ms"], None),
-        ("memory RSS, MiB", samples["client"]["rss"] / 1024, samples["floor"]["rss"] / 1024, 1.1),
-        ("memory PSS, MiB", samples["client"]["pss"] / 1024, samples["floor"]["pss"] / 1024, None),
+        ("start, ms (best)", min(c["start"]), min(f["start"]), 1.2),
+        ("start, ms (median)", median(c["start"]), median(f["start"]), 1.2),
+        (f"{TRIPS} round trips, ms (best)", min(c["trips"]), min(f["trips"]), 2.0),
+        (f"{TRIPS} round trips, ms (median)", median(c["trips"]), median(f["trips"]), 2.0),
+        (f"idle CPU over {IDLE_SECONDS} s, ms", c["idle_ms"], f["idle_ms"], None),
+        ("memory RSS, MiB", c["rss"] / 1024, f["rss"] / 1024, 1.1),
+        ("memory PSS, MiB", c["pss"] / 1024, f["pss"] / 1024, None),
     ]
-    for label, c, f, goal in rows:
-        ratio = c / f if f else float("inf")
-        print(f"{label:28}{c:12.1f}{f:12.1f}{ratio:8.2f}{(f'{goal:.1f}' if goal else '-'):>8}")
+    for label, cv, fv, goal in rows:
+        ratio = f"{cv / fv:8.2f}" if fv else f"{'-':>8}"
+        print(f"{label:32}{cv:10.1f}{fv:10.1f}{ratio}{(f'{goal:.1f}' if goal else '-'):>8}")
     for name in ("client", "floor"):
         print(f"{name} starts, ms: " + ", ".join(f"{v:.0f}" for v in samples[name]["start"]))
         print(f"{name} round trips, ms: " + ", ".join(f"{v:.0f}" for v in samples[name]["trips"]))
