@@ -4,7 +4,7 @@ server, bridge calls from that page, and what the client does with them."""
 import json
 
 from harness.fixtures import display  # noqa: F401  (pytest fixture)
-from harness.real_client import application_servers, app_routes, page, real_client
+from harness.real_client import application_servers, app_routes, loopback_application_port, page, real_client
 
 
 def test_page_reads_host_info_and_round_trips_settings(display, tmp_path):
@@ -33,4 +33,5 @@ def test_page_reads_host_info_and_round_trips_settings(display, tmp_path):
     assert host["version"] == " 5.0.0-140"
     log = (tmp_path / "log.txt").read_bytes().decode()
     assert "getSetting had wrong parameter count!\r\n" in log
-    assert "Use application URL: [https://127.0.0.1:18443/pc/velomark.html]" in log
+    port = loopback_application_port()
+    assert f"Use application URL: [https://127.0.0.1:{port}/pc/velomark.html]" in log
