@@ -30,17 +30,42 @@ SCRIPT = """
 """.replace("TITLE", TITLE)
 
 
+def visible_windows(display, name):
+    return display.xdotool("search", "--onlyvisible", "--name", name, check=False).split()
+
+
+def gone(display, name, window, timeout):
+    try:
+        wait_for(lambda: window not in visible_windows(display, name), timeout, "window to close")
+        return True
+    except AssertionError:
+        return False
+
+
+def answer_window(display, name, *keys_then_text):
+    """Finds the window titled name, focuses it and sends the keys (a str
+    item is typed as text), again until the window is gone: a freshly
+    mapped GTK window may drop the first key events before it is ready."""
+    window = display.find_window(name, timeout=60)
+    for _ in range(10):
+        display.xdotool("windowfocus", "--sync", window, check=False)
+        for item in keys_then_text:
+            if isinstance(item, tuple):
+                display.xdotool("key", *item, check=False)
+            else:
+                display.xdotool("type", "--delay", "20", item, check=False)
+        if gone(display, name, window, 5):
+            return
+    raise AssertionError(f"window {name!r} did not close")
+
+
 def choose_in_dialog(display, path):
     """Types path into the open-file dialog's location entry and accepts;
     None cancels the dialog."""
-    dialog = display.find_window(f"^{TITLE}$", timeout=60)
-    display.xdotool("windowfocus", "--sync", dialog)
     if path is None:
-        display.xdotool("key", "Escape")
-        return
-    display.xdotool("key", "ctrl+l")
-    display.xdotool("type", "--delay", "20", str(path))
-    display.xdotool("key", "Return")
+        answer_window(display, f"^{TITLE}$", ("Escape",))
+    else:
+        answer_window(display, f"^{TITLE}$", ("ctrl+l",), ("ctrl+a",), str(path), ("Return",))
 
 
 def test_attach_open_and_request_data(display, tmp_path):
@@ -67,14 +92,12 @@ def test_attach_open_and_request_data(display, tmp_path):
                           args=["-l", str(tmp_path / "log.txt"), str(message_file)])
         with run:
             choose_in_dialog(display, quoted)
+            assert app.wait_result("attached")["name"] == 'say "hi".txt'
             app.wait_result("dialog-1-closed", timeout=60)
 
             choose_in_dialog(display, too_big)
-            box = display.find_window("^velomark$")
-            assert display.xdotool("getwindowname", box) == "velomark"
-            # The bridge call waits for the box; close it as a user would.
-            display.xdotool("windowfocus", "--sync", box)
-            display.xdotool("key", "Return")
+            # The bridge call waits for the message box; close it as a user would.
+            answer_window(display, "^velomark$", ("Return",))
             app.wait_result("dialog-2-closed", timeout=60)
 
             choose_in_dialog(display, at_limit)

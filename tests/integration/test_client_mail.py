@@ -5,6 +5,7 @@ One client run walks through the cases in order, changing the account
 settings from the page between the sends, so the address book carries over
 from one case to the next as it does for a user."""
 
+import base64
 import email
 import email.policy
 import hashlib
@@ -30,7 +31,6 @@ def protect(text, device_id):
     iv = os.urandom(16)
     cipher = subprocess.run(["openssl", "enc", "-aes-256-cbc", "-K", key, "-iv", iv.hex()],
                             input=text.encode(), capture_output=True, check=True).stdout
-    import base64
     return base64.b64encode(iv + cipher).decode()
 
 
@@ -40,11 +40,11 @@ def write_preferences(run, lines):
 
 
 def parsed(message):
-    return email.message_from_bytes(message["data"], policy=email.policy.compat32)
+    return email.message_from_bytes(message["data"], policy=email.policy.default)
 
 
 def by_subject(server):
-    return {parsed(m)["Subject"]: m for m in server.recorder.messages}
+    return {str(parsed(m)["Subject"]): m for m in server.recorder.messages}
 
 
 SCRIPT = """
@@ -164,7 +164,8 @@ def test_send_mail_results_and_address_book(display, tmp_path):
                 assert r("sent-tls") == {"ok": ""}
 
                 assert r("stored-sender") == "me@example.com Bcc: evil@example.org"
-                r("crlf-sender")
+                # The flattened sender is no address; the server refuses it.
+                assert r("crlf-sender")["ok"].startswith("Error during sending: ")
                 crlf = r("crlf-recipients")["ok"]
                 assert crlf == ("Error during sending: Line break in the recipients, nothing was sent "
                                 f"(CurlError {CURLE_BAD_FUNCTION_ARGUMENT})")
@@ -172,14 +173,14 @@ def test_send_mail_results_and_address_book(display, tmp_path):
                 assert run.wait_exit(30) == 0
 
     sent = by_subject(plain)
-    assert set(sent) <= {"absent reply", "empty reply", "own reply", "crlf sender"}
+    assert sorted(sent) == ["absent reply", "empty reply", "own reply"]
     absent = sent["absent reply"]
     assert absent["login"] is None and plain.recorder.logins == []
     assert absent["mail_from"] == "Me@Example.com"
     assert absent["rcpt_tos"] == ["Bob@Example.ORG", "Carol@Example.org"]
-    assert parsed(absent)["Reply-To"] == "Me@Example.com"
-    assert parsed(sent["empty reply"])["Reply-To"] == "Me@Example.com"
-    assert parsed(sent["own reply"])["Reply-To"] == "Reply@Example.net"
+    assert str(parsed(absent)["Reply-To"]) == "Me@Example.com"
+    assert str(parsed(sent["empty reply"])["Reply-To"]) == "Me@Example.com"
+    assert str(parsed(sent["own reply"])["Reply-To"]) == "Reply@Example.net"
     # A sender that had a line break never adds a header line or a recipient.
     for message in plain.recorder.messages:
         assert parsed(message)["Bcc"] is None
