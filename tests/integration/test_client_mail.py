@@ -19,6 +19,7 @@ from smtp_loopback import DroppingServer, SmtpServer, curl_error_text
 
 DEVICE_ID = "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9"
 PASSWORD = "s3cret"
+ATTACHMENT_BYTES = bytes(range(256)) * 3 + b"\r\n/+="
 CURLE_BAD_FUNCTION_ARGUMENT = 43
 CURLE_SEND_ERROR = 55
 
@@ -84,7 +85,8 @@ SCRIPT = """
   await set('smtp_reply', '');
   await report('sent-empty-reply', await mail('bob@example.org', 'empty reply'));
   await set('smtp_reply', 'Reply@Example.net');
-  await report('sent-own-reply', await mail('BOB@example.org', 'own reply'));
+  await report('sent-own-reply', await send('BOB@example.org', 'own reply', '', '<p>html</p>',
+                                            'C:\\\\docs/sub\\\\report "v2".pdf', ATTACHMENT));
   await report('book', await addresses());
 
   await report('refused', await mail('refused@example.org, dora@example.org', 'refused'));
@@ -128,7 +130,8 @@ def test_send_mail_results_and_address_book(display, tmp_path):
         script = (SCRIPT.replace("PLAIN", json.dumps(f"smtp://127.0.0.1:{plain.port}"))
                   .replace("DROPPING", json.dumps(f"smtp://127.0.0.1:{dropping.port}"))
                   .replace("TLS", json.dumps(f"smtp://127.0.0.1:{tls.port}"))
-                  .replace("PROTECTED", json.dumps(protect(PASSWORD, DEVICE_ID))))
+                  .replace("PROTECTED", json.dumps(protect(PASSWORD, DEVICE_ID)))
+                  .replace("ATTACHMENT", json.dumps(base64.b64encode(ATTACHMENT_BYTES).decode())))
         with application_servers({"127.0.0.1": app_routes(page(script))}) as servers:
             app = servers["127.0.0.1"]
             run = real_client(display, tmp_path, args=["-l", str(tmp_path / "log.txt")])
@@ -180,7 +183,13 @@ def test_send_mail_results_and_address_book(display, tmp_path):
     assert absent["rcpt_tos"] == ["Bob@Example.ORG", "Carol@Example.org"]
     assert str(parsed(absent)["Reply-To"]) == "Me@Example.com"
     assert str(parsed(sent["empty reply"])["Reply-To"]) == "Me@Example.com"
-    assert str(parsed(sent["own reply"])["Reply-To"]) == "Reply@Example.net"
+    own = parsed(sent["own reply"])
+    assert str(own["Reply-To"]) == "Reply@Example.net"
+    # The attachment travels under the last part of its name only.
+    (attachment,) = list(own.iter_attachments())
+    assert attachment.get_filename() == 'report "v2".pdf'
+    assert attachment.get_content_type() == "application/pdf"
+    assert attachment.get_payload(decode=True) == ATTACHMENT_BYTES
     # A sender that had a line break never adds a header line or a recipient.
     for message in plain.recorder.messages:
         assert parsed(message)["Bcc"] is None
