@@ -62,7 +62,7 @@ SCRIPT = """
   await report('empty-recipients', await mail('', 'subject'));
 
   await report('no-settings', await mail('a@example.org', 'none yet'));
-  await set('smtp_server', PLAIN);
+  await set('smtp_server', @PLAIN@);
   await report('no-sender', await mail('a@example.org', 'no sender'));
   await window.deleteSetting('smtp_server');
   await set('smtp_sender', 'Me@Example.com');
@@ -76,38 +76,41 @@ SCRIPT = """
   await report('after-desktop', await addresses());
 
   // "none" ignores the stored login and password; smtp_reply is absent.
-  await set('smtp_server', PLAIN);
+  await set('smtp_server', @PLAIN@);
   await set('smtp_sender', 'Me@Example.com');
   await set('smtp_login', 'someone');
-  await set('smtp_passwd', PROTECTED);
+  await set('smtp_passwd', @PROTECTED@);
   await set('smtp_auth', 'none');
   await report('sent-absent-reply', await mail(' Bob@Example.ORG , Carol@Example.org', 'absent reply'));
+  // A server typed without a scheme is SMTP, not libcurl's guess of HTTP.
+  await set('smtp_server', @BARE@);
   await set('smtp_reply', '');
   await report('sent-empty-reply', await mail('bob@example.org', 'empty reply'));
+  await set('smtp_server', @PLAIN@);
   await set('smtp_reply', 'Reply@Example.net');
   await report('sent-own-reply', await send('BOB@example.org', 'own reply', '', '<p>html</p>',
-                                            'C:\\\\docs/sub\\\\report "v2".pdf', ATTACHMENT));
+                                            'C:\\\\docs/sub\\\\report "v2".pdf', @ATTACHMENT@));
   await report('book', await addresses());
 
   await report('refused', await mail('refused@example.org, dora@example.org', 'refused'));
   await report('book-after-refused', await addresses());
-  await set('smtp_server', DROPPING);
+  await set('smtp_server', @DROPPING@);
   await report('dropped', await mail('erin@example.org', 'dropped'));
   await report('book-after-dropped', await addresses());
 
   // STARTTLS with a login: first without a stored password, then with it.
-  await set('smtp_server', TLS);
+  await set('smtp_server', @TLS@);
   await set('smtp_auth', 'tls');
   await set('smtp_login', 'user');
   await window.deleteSetting('smtp_passwd');
   await report('no-password', await mail('frank@example.org', 'no password'));
   await report('still-running', await window.getSetting('smtp_auth', ''));
-  await set('smtp_passwd', PROTECTED);
+  await set('smtp_passwd', @PROTECTED@);
   await report('sent-tls', await mail('Frank@Example.org', 'over tls'));
 
   // Line breaks: the preferences file keeps one line per value, and a
   // recipient text with a line break is refused before anything is sent.
-  await set('smtp_server', PLAIN);
+  await set('smtp_server', @PLAIN@);
   await set('smtp_auth', 'none');
   await set('smtp_sender', 'me@example.com\\r\\nBcc: evil@example.org');
   await report('stored-sender', await window.getSetting('smtp_sender', ''));
@@ -127,11 +130,12 @@ def test_send_mail_results_and_address_book(display, tmp_path):
     tls = SmtpServer(mode="require-starttls", certs=(ca.ca_file, ca.cert_file, ca.key_file),
                      credentials=("user", PASSWORD))
     with plain, tls, DroppingServer() as dropping:
-        script = (SCRIPT.replace("PLAIN", json.dumps(f"smtp://127.0.0.1:{plain.port}"))
-                  .replace("DROPPING", json.dumps(f"smtp://127.0.0.1:{dropping.port}"))
-                  .replace("TLS", json.dumps(f"smtp://127.0.0.1:{tls.port}"))
-                  .replace("PROTECTED", json.dumps(protect(PASSWORD, DEVICE_ID)))
-                  .replace("ATTACHMENT", json.dumps(base64.b64encode(ATTACHMENT_BYTES).decode())))
+        script = (SCRIPT.replace("@PLAIN@", json.dumps(f"smtp://127.0.0.1:{plain.port}"))
+                  .replace("@BARE@", json.dumps(f"127.0.0.1:{plain.port}"))
+                  .replace("@DROPPING@", json.dumps(f"smtp://127.0.0.1:{dropping.port}"))
+                  .replace("@TLS@", json.dumps(f"smtp://127.0.0.1:{tls.port}"))
+                  .replace("@PROTECTED@", json.dumps(protect(PASSWORD, DEVICE_ID)))
+                  .replace("@ATTACHMENT@", json.dumps(base64.b64encode(ATTACHMENT_BYTES).decode())))
         with application_servers({"127.0.0.1": app_routes(page(script))}) as servers:
             app = servers["127.0.0.1"]
             run = real_client(display, tmp_path, args=["-l", str(tmp_path / "log.txt")])
