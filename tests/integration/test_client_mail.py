@@ -71,7 +71,7 @@ SCRIPT = """
 
   // The desktop hand-off answers "" whatever it reports, SMTP settings or not.
   await set('useMacMail', 'true');
-  await report('desktop', await mail('a@example.org', 'desktop'));
+  await report('desktop', await send('a@example.org', 'desktop', '', '<p>h</p>', 'dir/desk.txt', 'ZGVzaw=='));
   await window.deleteSetting('useMacMail');
   await report('after-desktop', await addresses());
 
@@ -149,6 +149,9 @@ def test_send_mail_results_and_address_book(display, tmp_path):
                     assert r(key) == {
                         "ok": "Error: I can't send without SMTP parameters for server and sender"}, key
                 assert r("desktop") == {"ok": ""}
+                # The attachment waits in the temporary folder until the client ends.
+                desk_file = run.tmp / "desk.txt"
+                assert desk_file.read_bytes() == b"desk"
                 assert r("after-desktop") == ""
 
                 for key in ("sent-absent-reply", "sent-empty-reply", "sent-own-reply"):
@@ -179,6 +182,7 @@ def test_send_mail_results_and_address_book(display, tmp_path):
                 assert r("book-final") == "bob@example.org,carol@example.org,frank@example.org"
                 assert run.wait_exit(30) == 0
 
+    assert not desk_file.exists()
     sent = by_subject(plain)
     assert sorted(sent) == ["absent reply", "empty reply", "own reply"]
     absent = sent["absent reply"]
