@@ -206,6 +206,8 @@ def test_send_mail_results_and_address_book(display, tmp_path):
 
     over_tls = by_subject(tls)
     assert list(over_tls) == ["over tls"]
+    # Without a stored password the client did not even connect.
+    assert tls.recorder.connections == 1
     assert over_tls["over tls"]["tls"] and over_tls["over tls"]["login"] == "user"
 
     log = (tmp_path / "log.txt").read_bytes().decode(errors="replace")
