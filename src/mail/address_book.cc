@@ -8,6 +8,7 @@
 #include <wctype.h>
 
 #include "diag/log_writer.h"
+#include "i18n/utf8.h"
 #include "platform/paths.h"
 
 namespace vm {
@@ -75,23 +76,6 @@ std::size_t decodeUtf8(const std::string& text, std::size_t i, char32_t& cp) {
   return length;
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 char32_t lowerCodePoint(char32_t cp) {
   if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + ('a' - 'A') : cp;
@@ -155,7 +139,7 @@ AddressBook::~AddressBook() = default;
 bool AddressBook::openAddressBook() {
   if (db_) return true;
 
-  if (!isDirectory(folder_)) ::mkdir(folder_.c_str(), 0700);  // a failure shows below
+  makeFolders(folder_);  // a failure shows below
   const std::string path = databasePath();
   if (!isRegularFile(path)) {
     // O_EXCL: never truncate whatever else might sit under that name.

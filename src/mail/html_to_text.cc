@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "diag/log_writer.h"
+#include "i18n/utf8.h"
 #include "net/regex.h"
 
 namespace vm {
@@ -89,44 +90,10 @@ std::string replaceAll(std::string_view text, std::string_view find, std::string
   return out;
 }
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Bytes that do not form UTF-8 become U+FFFD, so that PCRE2 can run in UTF
 // mode without rejecting the subject and without checking it on every call.
-std::string repairUtf8(std::string_view text) {
-  if (isValidUtf8(text)) return std::string(text);
-  std::string out;
-  out.reserve(text.size() + 16);
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto c = static_cast<unsigned char>(text[i]);
-    std::size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-    if (len > 0 && i + len <= text.size() && isValidUtf8(text.substr(i, len))) {
-      out.append(text, i, len);
-      i += len;
-    } else {
-      appendUtf8(out, 0xFFFD);
-      ++i;
-    }
-  }
-  return out;
-}
+std::string repairUtf8(std::string_view text) { return validUtf8(text); }
 
 // ---- Named references -------------------------------------------------------
 

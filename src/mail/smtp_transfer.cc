@@ -8,6 +8,7 @@
 
 #include "build_config.h"
 #include "diag/log_writer.h"
+#include "i18n/utf8.h"
 #include "mail/message_headers.h"
 #include "mail/mime_types.h"
 #include "net/http_client.h"
@@ -48,38 +49,7 @@ bool appendTo(StringList& list, const std::string& text) {
 
 // Server replies and TLS records need not be UTF-8; invalid bytes become
 // U+FFFD so that every log line is valid text.
-std::string asValidUtf8(std::string_view in) {
-  std::string out;
-  out.reserve(in.size());
-  std::size_t i = 0;
-  while (i < in.size()) {
-    const auto c = static_cast<unsigned char>(in[i]);
-    std::size_t len = c < 0x80           ? 1
-                      : (c >> 5) == 0x6  ? 2
-                      : (c >> 4) == 0xE  ? 3
-                      : (c >> 3) == 0x1E ? 4
-                                         : 0;
-    bool ok = len > 0 && i + len <= in.size();
-    for (std::size_t k = 1; ok && k < len; ++k) {
-      ok = (static_cast<unsigned char>(in[i + k]) & 0xC0) == 0x80;
-    }
-    if (ok && len >= 2) {
-      // Overlong forms, surrogates and values above U+10FFFF are invalid too.
-      const auto c1 = static_cast<unsigned char>(in[i + 1]);
-      if (len == 2) ok = c >= 0xC2;
-      if (len == 3) ok = !(c == 0xE0 && c1 < 0xA0) && !(c == 0xED && c1 >= 0xA0);
-      if (len == 4) ok = !(c == 0xF0 && c1 < 0x90) && !(c == 0xF4 && c1 >= 0x90) && c <= 0xF4;
-    }
-    if (ok) {
-      out.append(in.substr(i, len));
-      i += len;
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  return out;
-}
+std::string asValidUtf8(std::string_view in) { return validUtf8(in); }
 
 std::string fileNamePart(const std::string& name) {
   const auto cut = name.find_last_of("/\\");

@@ -1,5 +1,7 @@
 #include "oauth/percent_coding.h"
 
+#include "i18n/utf8.h"
+
 #include <cstdint>
 
 namespace vm {
@@ -43,34 +45,6 @@ int hexValue(char c) {
 
 // Length of the well-formed UTF-8 sequence at the start of s (RFC 3629,
 // table 3-7 of the Unicode standard), or 0 when it is not one.
-std::size_t wellFormedLength(std::string_view s) {
-  const auto b0 = static_cast<unsigned char>(s[0]);
-  if (b0 < 0x80) return 1;
-  std::size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3;
-    if (b0 == 0xE0) lo = 0xA0;  // overlong
-    if (b0 == 0xED) hi = 0x9F;  // surrogates
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4;
-    if (b0 == 0xF0) lo = 0x90;  // overlong
-    if (b0 == 0xF4) hi = 0x8F;  // past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (s.size() < len) return 0;
-  const auto b1 = static_cast<unsigned char>(s[1]);
-  if (b1 < lo || b1 > hi) return 0;
-  for (std::size_t i = 2; i < len; ++i) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    if (b < 0x80 || b > 0xBF) return 0;
-  }
-  return len;
-}
-
 }  // namespace
 
 std::string percentEncode(std::string_view text) {
@@ -111,20 +85,6 @@ std::string percentDecode(std::string_view text) {
   return readAsUtf8(bytes);
 }
 
-std::string readAsUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  while (!bytes.empty()) {
-    const std::size_t n = wellFormedLength(bytes);
-    if (n == 0) {
-      out += "\xEF\xBF\xBD";
-      bytes.remove_prefix(1);
-    } else {
-      out.append(bytes.substr(0, n));
-      bytes.remove_prefix(n);
-    }
-  }
-  return out;
-}
+std::string readAsUtf8(std::string_view bytes) { return validUtf8(bytes); }
 
 }  // namespace vm

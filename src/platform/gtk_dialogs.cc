@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "i18n/utf8.h"
+
 namespace vm {
 namespace {
 
@@ -56,12 +58,6 @@ struct FileListFree {
 };
 using FileListHandle = std::unique_ptr<GSList, FileListFree>;
 
-std::string validUtf8(const std::string& text) {
-  if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return text;
-  GCharPtr fixed(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
-  return fixed.get();
-}
-
 // GTK cannot open a window before it is initialised with a display; the
 // caller may run without one (a headless start), so check first.
 bool displayReady() {
@@ -85,6 +81,85 @@ GtkWindow* activeWindow() {
   return found;
 }
 
+// A message of many thousand characters would make a window taller than X
+// can map (32767 pixels) and leave the button out of reach, so the text sits
+// in a scroller that grows with it up to a bound. Beyond a few thousand
+// characters a wrapped label measures itself far too slowly (tens of
+// seconds for one long word), so such texts go into a read-only text view
+// of fixed size.
+constexpr int kMessageWidthChars = 60;
+constexpr int kMessageMaxHeight = 400;
+constexpr glong kLongestLabelText = 1000;
+constexpr int kLongMessageWidth = 480;
+constexpr int kLongMessageHeight = 300;
+
+GtkWidget* newMessageScroller() {
+  GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
+                                 GTK_POLICY_AUTOMATIC);
+  gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroller), GTK_SHADOW_NONE);
+  return scroller;
+}
+
+GtkWidget* shortMessage(const std::string& text) {
+  GtkWidget* scroller = newMessageScroller();
+  auto* scrolled = GTK_SCROLLED_WINDOW(scroller);
+  gtk_scrolled_window_set_propagate_natural_width(scrolled, TRUE);
+  gtk_scrolled_window_set_propagate_natural_height(scrolled, TRUE);
+  gtk_scrolled_window_set_max_content_height(scrolled, kMessageMaxHeight);
+  GtkWidget* label = gtk_label_new(text.c_str());
+  auto* gtkLabel = GTK_LABEL(label);
+  gtk_label_set_line_wrap(gtkLabel, TRUE);
+  gtk_label_set_line_wrap_mode(gtkLabel, PANGO_WRAP_WORD_CHAR);
+  gtk_label_set_max_width_chars(gtkLabel, kMessageWidthChars);
+  gtk_label_set_xalign(gtkLabel, 0.0F);
+  gtk_label_set_yalign(gtkLabel, 0.0F);
+  gtk_container_add(GTK_CONTAINER(scroller), label);
+  if (GtkWidget* viewport = gtk_bin_get_child(GTK_BIN(scroller)); GTK_IS_VIEWPORT(viewport))
+    gtk_viewport_set_shadow_type(GTK_VIEWPORT(viewport), GTK_SHADOW_NONE);
+  return scroller;
+}
+
+// Word wrapping of one very long unbroken run costs time quadratic in its
+// length (seconds for a few ten thousand characters); breaking anywhere is
+// linear and reads no worse for such text.
+bool hasHugeWord(const std::string& text) {
+  constexpr std::size_t kHugeWord = 200;
+  std::size_t run = 0;
+  for (char c : text) {
+    run = (c == ' ' || c == '\n' || c == '\r' || c == '\t') ? 0 : run + 1;
+    if (run > kHugeWord) return true;
+  }
+  return false;
+}
+
+GtkWidget* longMessage(const std::string& text) {
+  GtkWidget* scroller = newMessageScroller();
+  gtk_widget_set_size_request(scroller, kLongMessageWidth, kLongMessageHeight);
+  GtkWidget* view = gtk_text_view_new();
+  auto* textView = GTK_TEXT_VIEW(view);
+  gtk_text_view_set_editable(textView, FALSE);
+  gtk_text_view_set_cursor_visible(textView, FALSE);
+  gtk_text_view_set_wrap_mode(textView, hasHugeWord(text) ? GTK_WRAP_CHAR : GTK_WRAP_WORD_CHAR);
+  gtk_text_buffer_set_text(gtk_text_view_get_buffer(textView), text.data(),
+                           static_cast<gint>(text.size()));
+  gtk_container_add(GTK_CONTAINER(scroller), view);
+  return scroller;
+}
+
+void showMessageText(GtkMessageDialog* dialog, const std::string& text) {
+  GtkWidget* area = gtk_message_dialog_get_message_area(dialog);
+  GList* children = gtk_container_get_children(GTK_CONTAINER(area));
+  for (GList* item = children; item; item = item->next)
+    if (GTK_IS_LABEL(item->data)) gtk_widget_hide(GTK_WIDGET(item->data));
+  g_list_free(children);
+  const bool isLong =
+      g_utf8_strlen(text.data(), static_cast<gssize>(text.size())) > kLongestLabelText;
+  GtkWidget* shown = isLong ? longMessage(text) : shortMessage(text);
+  gtk_box_pack_start(GTK_BOX(area), shown, TRUE, TRUE, 0);
+  gtk_widget_show_all(shown);
+}
+
 // Presenting a window that is already shown is what hands it the keyboard
 // focus (and raises it) where no window manager does that for new windows.
 int runShown(GtkWidget* dialog) {
@@ -93,16 +168,19 @@ int runShown(GtkWidget* dialog) {
   return gtk_dialog_run(GTK_DIALOG(dialog));
 }
 
-int runMessageBox(GtkMessageType type, GtkButtonsType buttons, const char* iconName,
-                  const std::string& text) {
+// defaultResponse names the button that Return presses and that holds the
+// focus: OK, or Yes in the question (its first button, as on the platform
+// the boxes come from).
+int runMessageBox(GtkMessageType type, GtkButtonsType buttons, int defaultResponse,
+                  const char* iconName, const std::string& text) {
   if (!displayReady()) {
     std::fprintf(stderr, "%s: %s\n", kTitle, text.c_str());
     return GTK_RESPONSE_NONE;
   }
-  const std::string shown = messageBoxText(text);
-  WindowHandle dialog = ownWindow(gtk_message_dialog_new(activeWindow(), GTK_DIALOG_MODAL, type,
-                                                         buttons, "%s", shown.c_str()));
+  WindowHandle dialog =
+      ownWindow(gtk_message_dialog_new(activeWindow(), GTK_DIALOG_MODAL, type, buttons, nullptr));
   gtk_window_set_title(GTK_WINDOW(dialog.get()), kTitle);
+  showMessageText(GTK_MESSAGE_DIALOG(dialog.get()), messageBoxText(text));
   // GTK 3 no longer draws the message type's icon by itself; the boxes are
   // meant to show one, and the explicit image is still honoured.
   GtkWidget* image = gtk_image_new_from_icon_name(iconName, GTK_ICON_SIZE_DIALOG);
@@ -110,6 +188,10 @@ int runMessageBox(GtkMessageType type, GtkButtonsType buttons, const char* iconN
   gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog.get()), image);
   G_GNUC_END_IGNORE_DEPRECATIONS
   gtk_widget_show(image);
+  gtk_dialog_set_default_response(GTK_DIALOG(dialog.get()), defaultResponse);
+  if (GtkWidget* button =
+          gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog.get()), defaultResponse))
+    gtk_widget_grab_focus(button);
   return runShown(dialog.get());
 }
 
@@ -157,7 +239,9 @@ void onAskTextDestroy(GtkWidget*, gpointer data) {
   finishAskText(run, false);
 }
 
-void onAskTextOk(GtkButton*, gpointer data) { finishAskText(*static_cast<AskTextRun*>(data), true); }
+void onAskTextOk(GtkButton*, gpointer data) {
+  finishAskText(*static_cast<AskTextRun*>(data), true);
+}
 
 // The fixed layout needs the entry 25 and the button 40 by 25 pixels; the
 // default theme asks for more (34 pixels high, wide padding), which would
@@ -167,8 +251,7 @@ constexpr const char* kCompactCss =
     "button { min-height: 0; min-width: 0; padding: 0; }";
 
 void makeCompact(GtkWidget* widget, GtkCssProvider* css) {
-  gtk_style_context_add_provider(gtk_widget_get_style_context(widget),
-                                 GTK_STYLE_PROVIDER(css),
+  gtk_style_context_add_provider(gtk_widget_get_style_context(widget), GTK_STYLE_PROVIDER(css),
                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
 }
 
@@ -197,7 +280,8 @@ void addFilters(GtkFileChooser* chooser, const std::vector<FileFilter>& filters)
       auto semicolon = filter.patterns.find(';', start);
       auto pattern = filter.patterns.substr(
           start, semicolon == std::string::npos ? std::string::npos : semicolon - start);
-      if (!pattern.empty()) gtk_file_filter_add_pattern(gtkFilter, filterPatternForGtk(pattern).c_str());
+      if (!pattern.empty())
+        gtk_file_filter_add_pattern(gtkFilter, filterPatternForGtk(pattern).c_str());
       if (semicolon == std::string::npos) break;
       start = semicolon + 1;
     }
@@ -254,16 +338,16 @@ std::string filterPatternForGtk(const std::string& pattern) {
 }
 
 void GtkDialogs::showError(const std::string& text) {
-  runMessageBox(GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "dialog-error", text);
+  runMessageBox(GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, GTK_RESPONSE_OK, "dialog-error", text);
 }
 
 void GtkDialogs::showInfo(const std::string& text) {
-  runMessageBox(GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "dialog-information", text);
+  runMessageBox(GTK_MESSAGE_INFO, GTK_BUTTONS_OK, GTK_RESPONSE_OK, "dialog-information", text);
 }
 
 bool GtkDialogs::askYesNo(const std::string& text) {
-  return runMessageBox(GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, "dialog-information", text) ==
-         GTK_RESPONSE_YES;
+  return runMessageBox(GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, GTK_RESPONSE_YES,
+                       "dialog-information", text) == GTK_RESPONSE_YES;
 }
 
 std::string GtkDialogs::askText(const std::string& prompt, const std::string& defaultText,
@@ -366,7 +450,8 @@ std::string GtkDialogs::chooseSaveFile(const std::string& title, const std::stri
   auto* chooser = GTK_FILE_CHOOSER(dialog.get());
   // Replacing an existing file is the caller's decision.
   gtk_file_chooser_set_do_overwrite_confirmation(chooser, FALSE);
-  if (!proposedName.empty()) gtk_file_chooser_set_current_name(chooser, validUtf8(proposedName).c_str());
+  if (!proposedName.empty())
+    gtk_file_chooser_set_current_name(chooser, validUtf8(proposedName).c_str());
   if (runShown(dialog.get()) != GTK_RESPONSE_ACCEPT) return {};
   GCharPtr path(gtk_file_chooser_get_filename(chooser));
   return path ? std::string(path.get()) : std::string();

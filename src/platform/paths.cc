@@ -43,6 +43,13 @@ std::string hostName() {
   return trimBlanks(buf);
 }
 
+bool makeFolders(const std::string& path) {
+  for (std::size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos == path.size() || path[pos] == '/') ::mkdir(path.substr(0, pos).c_str(), 0700);
+  }
+  return isDirectory(path);
+}
+
 bool isRegularFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

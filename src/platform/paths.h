@@ -14,6 +14,11 @@ std::string tempFolder();
 // gethostname(), blanks at both ends removed; empty on failure.
 std::string hostName();
 
+// Creates path and any missing parents with mode 0700 (an existing folder is
+// fine); false when it is not a folder afterwards. A fresh account may have
+// no ~/.config yet, unlike the always-present folders of other systems.
+bool makeFolders(const std::string& path);
+
 bool isRegularFile(const std::string& path);
 bool isDirectory(const std::string& path);
 // Size of a regular file, -1 when it is missing or not a regular file.

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "diag/log_writer.h"
+#include "platform/paths.h"
 #include "settings/ini_document.h"
 
 namespace vm {
@@ -72,7 +73,7 @@ class Preferences::Session {
   // Loads the file, creating it when missing or empty. False when it can
   // neither be read nor created; the unusable handler has run then.
   bool open() {
-    ::mkdir(owner_.folder_.c_str(), 0700);
+    makeFolders(owner_.folder_);
     std::string path = owner_.filePath();
     struct stat st;
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {

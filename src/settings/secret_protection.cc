@@ -1,5 +1,7 @@
 #include "settings/secret_protection.h"
 
+#include "i18n/utf8.h"
+
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -51,45 +53,7 @@ std::optional<Bytes> aesBlocks(const EVP_CIPHER* cipher, bool encrypt, const Byt
 std::string textUpToZero(const unsigned char* data, std::size_t size) {
   std::size_t end = 0;
   while (end < size && data[end] != 0) ++end;
-  std::string out;
-  out.reserve(end);
-  std::size_t i = 0;
-  while (i < end) {
-    unsigned char c = data[i];
-    std::size_t len = 0;
-    std::uint32_t cp = 0;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-    }
-    bool ok = len > 0 && i + len <= end;
-    for (std::size_t k = 1; ok && k < len; ++k) {
-      if ((data[i + k] & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (data[i + k] & 0x3F);
-    }
-    // Overlong forms, surrogates and values above U+10FFFF are not UTF-8.
-    if (ok && ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-               (cp >= 0xD800 && cp <= 0xDFFF)))
-      ok = false;
-    if (ok) {
-      out.append(reinterpret_cast<const char*>(data + i), len);
-      i += len;
-    } else {
-      out += "\xEF\xBF\xBD";
-      ++i;
-    }
-  }
-  return out;
+  return validUtf8(std::string_view(reinterpret_cast<const char*>(data), end));
 }
 
 int hexDigitValue(char c) {

@@ -86,7 +86,8 @@ json describeWindow(GtkWidget* widget) {
   gtk_widget_get_allocation(widget, &allocation);
   facts["size"] = {allocation.width, allocation.height};
 
-  std::vector<GtkWidget*> labels, entries, buttons, images;
+  std::vector<GtkWidget*> labels, entries, buttons, images, textViews;
+  collect(widget, "GtkTextView", textViews);
   collect(widget, "GtkLabel", labels);
   collect(widget, "GtkEntry", entries);
   collect(widget, "GtkButton", buttons);
@@ -94,10 +95,19 @@ json describeWindow(GtkWidget* widget) {
   facts["labels"] = json::array();
   for (GtkWidget* label : labels) {
     if (!gtk_widget_get_visible(label) || gtk_widget_get_ancestor(label, GTK_TYPE_BUTTON)) continue;
-    facts["labels"].push_back({{"text", gtk_label_get_text(GTK_LABEL(label))},
-                               {"lines", pango_layout_get_line_count(
-                                             gtk_label_get_layout(GTK_LABEL(label)))},
-                               {"box", boxOf(label, widget)}});
+    facts["labels"].push_back(
+        {{"text", gtk_label_get_text(GTK_LABEL(label))},
+         {"lines", pango_layout_get_line_count(gtk_label_get_layout(GTK_LABEL(label)))},
+         {"box", boxOf(label, widget)}});
+  }
+  for (GtkWidget* view : textViews) {
+    if (!gtk_widget_get_visible(view)) continue;
+    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
+    GtkTextIter begin, end;
+    gtk_text_buffer_get_bounds(buffer, &begin, &end);
+    gchar* text = gtk_text_buffer_get_text(buffer, &begin, &end, FALSE);
+    facts["labels"].push_back({{"text", text}, {"box", boxOf(view, widget)}});
+    g_free(text);
   }
   facts["entries"] = json::array();
   for (GtkWidget* entry : entries) {

@@ -46,23 +46,22 @@ const std::string kProxyExamples =
 
 TEST(CatalogueTest, LocaleNamesGiveLanguageCodes) {
   const std::pair<const char*, const char*> cases[] = {
-      {"de_CH.UTF-8", "de"},   {"de_DE", "de"},        {"de", "de"},
+      {"de_CH.UTF-8", "de"},      {"de_DE", "de"},       {"de", "de"},
       {"DE_at.ISO-8859-1", "de"}, {"fr_CA.UTF-8", "fr"}, {"fr_FR@euro", "fr"},
-      {"en_US.UTF-8", "en"},   {"zh_CN.UTF-8", "cn"},  {"zh_SG", "cn"},
-      {"zh_TW.UTF-8", "en"},   {"zh_HK", "en"},        {"zh_MO.UTF-8", "en"},
-      {"ja_JP.UTF-8", "jp"},   {"nb_NO.UTF-8", "no"},  {"he_IL", "he"},
-      {"sr_RS@latin", "en"},   {"mr_IN", "ma"},        {"C", "en"},
-      {"C.UTF-8", "en"},       {"POSIX", "en"},        {"", "en"},
-      {"gd_GB.UTF-8", "en"},   {"_DE", "en"},
+      {"en_US.UTF-8", "en"},      {"zh_CN.UTF-8", "cn"}, {"zh_SG", "cn"},
+      {"zh_TW.UTF-8", "en"},      {"zh_HK", "en"},       {"zh_MO.UTF-8", "en"},
+      {"ja_JP.UTF-8", "jp"},      {"nb_NO.UTF-8", "no"}, {"he_IL", "he"},
+      {"sr_RS@latin", "en"},      {"mr_IN", "ma"},       {"C", "en"},
+      {"C.UTF-8", "en"},          {"POSIX", "en"},       {"", "en"},
+      {"gd_GB.UTF-8", "en"},      {"_DE", "en"},
   };
   for (const auto& [locale, code] : cases) EXPECT_EQ(languageOfLocale(locale), code) << locale;
 }
 
 TEST(CatalogueTest, LocaleNamesGiveWindowsPrimaryNumbers) {
   const std::pair<const char*, int> cases[] = {
-      {"de_CH.UTF-8", 7}, {"en_GB", 9},   {"fr_BE", 12},     {"zh_TW", 4},
-      {"ja_JP", 17},      {"ar_EG", 1},   {"syr_SY", 90},    {"xx_YY", 0},
-      {"C", 0},           {"", 0},
+      {"de_CH.UTF-8", 7}, {"en_GB", 9},   {"fr_BE", 12}, {"zh_TW", 4}, {"ja_JP", 17},
+      {"ar_EG", 1},       {"syr_SY", 90}, {"xx_YY", 0},  {"C", 0},     {"", 0},
   };
   for (const auto& [locale, number] : cases)
     EXPECT_EQ(primaryLanguageNumber(locale), number) << locale;
@@ -92,16 +91,21 @@ TEST(CatalogueTest, FirstNonEmptyLocaleVariableCounts) {
 
 TEST(CatalogueTest, LocaleChoosesGermanFrenchOrEnglish) {
   const std::pair<const char*, const char*> cases[] = {
-      {"de_CH.UTF-8", "Ihr Wert entspricht nicht dem erforderlichen Format wie "
-                      "'http://domainOrIP:port'!"},
-      {"fr_CA.UTF-8", "Votre valeur ne correspond pas au format requis, tel que "
-                      "'http://domainOrIP:port'!"},
-      {"zh_CN.UTF-8", "Your value does not match the needed format like "
-                      "'http://domainOrIP:port'!"},
-      {"zh_TW.UTF-8", "Your value does not match the needed format like "
-                      "'http://domainOrIP:port'!"},
-      {"ja_JP.UTF-8", "Your value does not match the needed format like "
-                      "'http://domainOrIP:port'!"},
+      {"de_CH.UTF-8",
+       "Ihr Wert entspricht nicht dem erforderlichen Format wie "
+       "'http://domainOrIP:port'!"},
+      {"fr_CA.UTF-8",
+       "Votre valeur ne correspond pas au format requis, tel que "
+       "'http://domainOrIP:port'!"},
+      {"zh_CN.UTF-8",
+       "Your value does not match the needed format like "
+       "'http://domainOrIP:port'!"},
+      {"zh_TW.UTF-8",
+       "Your value does not match the needed format like "
+       "'http://domainOrIP:port'!"},
+      {"ja_JP.UTF-8",
+       "Your value does not match the needed format like "
+       "'http://domainOrIP:port'!"},
       {"C", "Your value does not match the needed format like 'http://domainOrIP:port'!"},
   };
   LocaleEnvironment env(nullptr, nullptr, nullptr);
@@ -152,25 +156,23 @@ TEST(CatalogueTest, EveryTextByteForByte) {
        "to keep your velomark app secured by a local password, you need to go to settings and "
        "enter the password again."},
       {"de", "cantMigrateKey",
-       "Es war nicht m\xC3\xB6glich, Ihr App-Passwort w\xC3\xA4hrend dieses Updates zu "
-       "migrieren.\n\nWenn Sie Ihre velomark-App weiterhin mit einem lokalen Passwort "
-       "sch\xC3\xBCtzen m\xC3\xB6" "chten, m\xC3\xBCssen Sie in den Einstellungen das Passwort "
-       "erneut eingeben."},
+       "Es war nicht m\u00f6glich, Ihr App-Passwort w\u00e4hrend dieses Updates zu migrieren."
+       "\n\nWenn Sie Ihre velomark-App weiterhin mit einem lokalen Passwort sch\u00fctzen "
+       "m\u00f6chten, m\u00fcssen Sie in den Einstellungen das Passwort erneut eingeben."},
       {"fr", "cantMigrateKey",
-       "Il n'a pas \xC3\xA9t\xC3\xA9 possible de migrer le mot de passe de votre application "
-       "lors de cette mise \xC3\xA0 jour.\n\nSi vous souhaitez continuer \xC3\xA0 "
-       "s\xC3\xA9" "curiser votre application velomark \xC3\xA0 l'aide d'un mot de passe local, "
-       "vous devez vous rendre dans les param\xC3\xA8tres et saisir \xC3\xA0 nouveau le mot de "
-       "passe."},
+       "Il n'a pas \u00e9t\u00e9 possible de migrer le mot de passe de votre application lors "
+       "de cette mise \u00e0 jour.\n\nSi vous souhaitez continuer \u00e0 s\u00e9curiser votre "
+       "application velomark \u00e0 l'aide d'un mot de passe local, vous devez vous rendre dans "
+       "les param\u00e8tres et saisir \u00e0 nouveau le mot de passe."},
       {"en", "update",
        "There is an update available for version <version>.\r\rDo you want to download and "
        "install this update?"},
       {"de", "update",
-       "F\xC3\xBCr Version <version> ist ein Update verf\xC3\xBC" "gbar.\r\rM\xC3\xB6" "chten "
-       "Sie dieses Update herunterladen und installieren?"},
+       "F\u00fcr Version <version> ist ein Update verf\u00fcgbar.\r\rM\u00f6chten Sie dieses "
+       "Update herunterladen und installieren?"},
       {"fr", "update",
-       "Une mise \xC3\xA0 jour est disponible pour la version <version>.\r\rVoulez-vous "
-       "t\xC3\xA9l\xC3\xA9" "charger et installer cette mise \xC3\xA0 jour ?"},
+       "Une mise \u00e0 jour est disponible pour la version <version>.\r\rVoulez-vous "
+       "t\u00e9l\u00e9charger et installer cette mise \u00e0 jour ?"},
   };
   for (const auto& c : cases) {
     auto catalogue = Catalogue::standard();

@@ -27,7 +27,7 @@ TEST(GtkDialogsTest, MessageTextIsCutAfter65535Characters) {
       {repeated(euro, 65535), repeated(euro, 65535)},
       {repeated(euro, 65536), repeated(euro, 65534)},
       // Bytes that are not UTF-8 would make GTK drop the whole label.
-      {"a\xFF" "b", "a\xEF\xBF\xBD" "b"},
+      {std::string("a\xFF") + "b", std::string("a\xEF\xBF\xBD") + "b"},
   };
   for (const auto& c : cases) {
     auto shown = messageBoxText(c.text);

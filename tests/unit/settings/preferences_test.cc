@@ -118,13 +118,22 @@ TEST_F(PreferencesTest, BlanksAroundValuesAreNotReadBack) {
   EXPECT_EQ(prefs.readSetting("a", "", "WebApp"), "padded");
 }
 
+TEST_F(PreferencesTest, MissingParentFoldersOfAFreshAccountAreCreated) {
+  Preferences fresh(dir.path() + "home/.config/tessel/");
+  fresh.setUnusableHandler([this](const std::string& p) { unusable.push_back(p); });
+  fresh.writeSetting("k", "v", "WebApp");
+  EXPECT_TRUE(unusable.empty());
+  EXPECT_EQ(fresh.readSetting("k", "", "WebApp"), "v");
+}
+
 TEST_F(PreferencesTest, UnusableFileCallsHandlerAndReturnsDefault) {
-  Preferences broken(dir.path() + "no/such/folder/");
+  writeFile(dir.path() + "plain-file", "x");
+  Preferences broken(dir.path() + "plain-file/tessel/");
   std::vector<std::string> seen;
   broken.setUnusableHandler([&](const std::string& p) { seen.push_back(p); });
   EXPECT_EQ(broken.readSetting("k", "d", "WebApp"), "d");
   ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0], dir.path() + "no/such/folder/velomark_client.ini");
+  EXPECT_EQ(seen[0], dir.path() + "plain-file/tessel/velomark_client.ini");
 }
 
 TEST_F(PreferencesTest, ReadOnlyFileKeepsReadsWorkingAndIsNotReplaced) {
