@@ -124,9 +124,9 @@ SCRIPT = """
 
 def test_send_mail_results_and_address_book(display, tmp_path):
     ca = build_ca()
-    plain = SmtpServer(credentials=("someone", PASSWORD), refuse={"refused@example.org"})
     # AUTH is offered but not required, so a client that logged in anyway would show.
-    plain.controller.SMTP_kwargs["auth_required"] = False
+    plain = SmtpServer(credentials=("someone", PASSWORD), auth_required=False,
+                       refuse={"refused@example.org"})
     tls = SmtpServer(mode="require-starttls", certs=(ca.ca_file, ca.cert_file, ca.key_file),
                      credentials=("user", PASSWORD))
     with plain, tls, DroppingServer() as dropping:
