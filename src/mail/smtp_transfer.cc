@@ -249,6 +249,11 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
   }
   if (!token.empty()) curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, token.c_str());
 
+  // The server text is whatever the user typed: without a scheme libcurl
+  // would guess HTTP, and an http or file URL would take the message there
+  // and report success although no mail was sent.
+  curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "smtp");
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   curl_easy_setopt(h, CURLOPT_URL, request.serverUrl.c_str());
   curl_easy_setopt(h, CURLOPT_MAIL_FROM, request.sender.c_str());
 

@@ -108,9 +108,11 @@ class SmtpServer:
 
     mode: "plain", "starttls" (STARTTLS offered), "require-starttls" or
     "implicit" (TLS from the first byte). credentials: (login, password) that
-    AUTH LOGIN/PLAIN accept; mechanisms limits what is offered."""
+    AUTH LOGIN/PLAIN accept, required unless auth_required is False;
+    mechanisms limits what is offered."""
 
-    def __init__(self, mode="plain", certs=None, credentials=None, mechanisms=None, refuse=()):
+    def __init__(self, mode="plain", certs=None, credentials=None, mechanisms=None, refuse=(),
+                 auth_required=True):
         self.recorder = Recorder(refuse)
         self.port = free_port()
         kwargs = {"hostname": "127.0.0.1", "port": self.port, "data_size_limit": 2**28,
@@ -131,7 +133,7 @@ class SmtpServer:
                 # handled=False lets the server send the 535 reply itself.
                 return AuthResult(success=ok, handled=ok, auth_data=auth_data)
             kwargs["authenticator"] = authenticator
-            kwargs["auth_required"] = True
+            kwargs["auth_required"] = auth_required
         if mechanisms is not None:
             offered = {"LOGIN", "PLAIN", "XOAUTH2"}
             kwargs["auth_exclude_mechanism"] = sorted(offered - set(mechanisms))

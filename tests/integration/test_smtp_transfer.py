@@ -12,6 +12,7 @@ import pytest
 from smtp_loopback import (DroppingServer, SmtpServer, curl_error_text, make_test_ca,
                            run_send)
 
+CURLE_UNSUPPORTED_PROTOCOL = 1
 CURLE_BAD_FUNCTION_ARGUMENT = 43
 CURLE_SEND_ERROR = 55
 CURLE_PEER_FAILED_VERIFICATION = 60
@@ -294,3 +295,44 @@ def test_no_debug_lines_without_debug(tmp_path):
         answer = run_send(request(server.port, logFile=str(log)), tmp_path)
     assert answer["ok"], answer
     assert log.read_text() == ""
+
+
+def test_server_without_scheme_is_smtp(tmp_path):
+    with SmtpServer() as server:
+        answer = run_send(request(server.port, serverUrl=f"127.0.0.1:{server.port}"), tmp_path)
+    assert answer["ok"], answer
+    assert only_message(server)["rcpt_tos"] == ["to@example.org"]
+
+
+def test_server_url_of_another_protocol_sends_nothing(tmp_path):
+    # An HTTP server that would answer 200 to the message posted to it: the
+    # mail must not count as sent, and no byte of it may leave.
+    import http.server
+    import threading
+
+    posted = []
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            posted.append(self.rfile.read(int(self.headers.get("Content-Length") or 0)))
+            self.send_response(200)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+
+        def log_message(self, *args):
+            pass
+
+    httpd = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+    thread = threading.Thread(target=httpd.serve_forever, daemon=True)
+    thread.start()
+    try:
+        port = httpd.server_address[1]
+        for url in (f"http://127.0.0.1:{port}/", f"file://{tmp_path}/mail.eml"):
+            answer = run_send(request(port, serverUrl=url), tmp_path)
+            assert answer["ok"] is False and answer["resultCode"] == CURLE_UNSUPPORTED_PROTOCOL, url
+            assert answer["resultText"] == curl_error_text(CURLE_UNSUPPORTED_PROTOCOL)
+    finally:
+        httpd.shutdown()
+        httpd.server_close()
+    assert posted == []
+    assert not (tmp_path / "mail.eml").exists()
