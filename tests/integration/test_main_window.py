@@ -182,8 +182,9 @@ def test_https_pages_are_checked_against_the_extra_ca(display, tmp_path, trusted
 
 
 def test_the_client_binary_runs_its_main_window(display, tmp_path):
-    # The test build's application hosts do not resolve: the client decides on
-    # the offline page, shows it in its main window and ends on a close request.
+    # No application server is running on the test build's loopback endpoints
+    # (CTest keeps the other real-client tests away): the client decides on the
+    # offline page, shows it in its main window and ends on a close request.
     log = tmp_path / "client.log"
     run = ClientRun(display, tmp_path, binary=client_binary(), args=["-l", str(log)])
     with run:
