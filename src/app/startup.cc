@@ -43,8 +43,8 @@ void shutDown(ProcessState& state) {
 }  // namespace
 
 std::string makeOAuthState() {
-  std::random_device seed;
-  std::mt19937_64 gen(seed());
+  std::random_device entropy;
+  std::mt19937_64 gen(entropy());
   std::uniform_int_distribution<long long> dist(1000000000LL, 2147483647LL);
   long long first = dist(gen);
   long long second = dist(gen);
