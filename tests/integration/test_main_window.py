@@ -50,10 +50,12 @@ def test_geometry_is_stored_on_every_change_and_used_at_the_next_start(display, 
         wait_for(lambda: main_geometry(run) == ("210", "160", "1300", "900"), what="changed geometry")
         send_close_request(display.display, window)
         assert run.wait_exit(20) == 0
+    display.wait_no_window("velomark client")
 
     with ClientRun(display, tmp_path) as again:
         window = display.find_window("velomark client")
         wait_for(lambda: display.window_geometry(window) == (210, 160, 1300, 900), what="reused geometry")
+    display.wait_no_window("velomark client")
 
     # A stored size below the minimum grows to it, and the grown size is stored.
     text = again.ini_text().replace("width = 1300", "width = 800").replace("height = 900", "height = 300")

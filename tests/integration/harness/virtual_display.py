@@ -62,6 +62,15 @@ class VirtualDisplay:
             time.sleep(0.1)
         raise AssertionError(f"no window named {name!r} appeared")
 
+    def wait_no_window(self, name, timeout=30):
+        """Waits until no window whose title matches name is left, so that a
+        later search cannot find the window of a run that has just ended."""
+        deadline = time.monotonic() + timeout
+        while self.xdotool("search", "--name", name, check=False):
+            if time.monotonic() > deadline:
+                raise AssertionError(f"a window named {name!r} is still there")
+            time.sleep(0.1)
+
     def window_geometry(self, window):
         """(left, top, width, height) as the X server reports them."""
         out = self.xdotool("getwindowgeometry", "--shell", window)
