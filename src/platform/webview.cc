@@ -237,6 +237,7 @@ std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions
 }
 
 WebView::~WebView() {
+  if (tlsRetrySource_) g_source_remove(tlsRetrySource_);
   if (view_) g_signal_handlers_disconnect_by_data(view_, this);
   if (content_) {
     g_signal_handlers_disconnect_by_data(content_, this);
@@ -397,7 +398,19 @@ bool WebView::onTlsError(const char* uri, void* certificatePtr) {
     return false;
   }
   webkit_web_context_allow_tls_certificate_for_host(context_, certificate, host.c_str());
-  webkit_web_view_load_uri(view_, uri);
+  // A load started inside this signal can be cancelled by the engine as it
+  // finishes the failed one; retry once the main loop is back.
+  tlsRetryUri_ = uri;
+  if (!tlsRetrySource_) {
+    tlsRetrySource_ = g_idle_add(
+        [](gpointer self) -> gboolean {
+          auto* view = static_cast<WebView*>(self);
+          view->tlsRetrySource_ = 0;
+          webkit_web_view_load_uri(view->view_, view->tlsRetryUri_.c_str());
+          return G_SOURCE_REMOVE;
+        },
+        this);
+  }
   return true;
 }
 

@@ -100,6 +100,8 @@ class WebView {
   std::string pageSecret_;      // fresh for every committed top-level page
   bool secretIssued_ = false;
   std::deque<long long> restarts_;  // monotonic seconds of crash reloads
+  std::string tlsRetryUri_;          // load to retry once the failed one has ended
+  unsigned tlsRetrySource_ = 0;      // GLib idle source of that retry, 0 when none
 };
 
 // The scheme://host[:port] part of url, lower-cased scheme and host; empty
