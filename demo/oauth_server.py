@@ -42,6 +42,7 @@ from urllib.parse import parse_qsl, urlencode, urlsplit
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from oauth_tokens import DEFAULT_KEY_FILE, issue_access_token, load_key  # noqa: E402
+from server import Server  # noqa: E402  (the TLS server of the application demo)
 
 DEMO_DIR = Path(__file__).resolve().parent
 SOURCE_DIR = DEMO_DIR.parent
@@ -207,22 +208,6 @@ def make_handler(grants):
             sys.stderr.write("oauth %s\n" % (fmt % args))
 
     return Handler
-
-
-class Server(http.server.ThreadingHTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def __init__(self, address, handler, context):
-        self.context = context
-        super().__init__(address, handler)
-
-    def get_request(self):
-        sock, addr = super().get_request()
-        return self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False), addr
-
-    def handle_error(self, request, client_address):
-        pass  # browsers that refuse the demo certificate are expected
 
 
 def main():
