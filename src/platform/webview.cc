@@ -250,6 +250,7 @@ WebView::~WebView() {
 void WebView::navigate(const std::string& url) {
   appOrigin_ = originOf(url);
   htmlPending_ = false;
+  allowExtraCaHost(url);
   webkit_web_view_load_uri(view_, url.c_str());
 }
 
@@ -412,6 +413,39 @@ bool WebView::onTlsError(const char* uri, void* certificatePtr) {
         this);
   }
   return true;
+}
+
+// The engine does not always report a certificate it refuses: when a
+// navigation moves to a new web process, the failure can surface as a plain
+// cancellation and the view ends on an empty page. So a host whose chain the
+// extra CA vouches for is checked here, with a handshake of our own, and
+// allowed before the engine first connects to it.
+void WebView::allowExtraCaHost(const std::string& url) {
+  if (!extraCa_) return;
+  g_autoptr(GUri) parsed = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
+  if (!parsed || !g_uri_get_host(parsed) || g_ascii_strcasecmp(g_uri_get_scheme(parsed), "https") != 0)
+    return;
+  std::string host = g_uri_get_host(parsed);
+  int port = g_uri_get_port(parsed) > 0 ? g_uri_get_port(parsed) : 443;
+  std::string key = host + ":" + std::to_string(port);
+  if (extraCaHosts_.count(key)) return;
+
+  g_autoptr(GSocketClient) client = g_socket_client_new();
+  g_socket_client_set_timeout(client, 10);
+  g_autoptr(GSocketConnection) tcp =
+      g_socket_client_connect_to_host(client, host.c_str(), port, nullptr, nullptr);
+  if (!tcp) return;
+  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
+  g_autoptr(GIOStream) tls = g_tls_client_connection_new(G_IO_STREAM(tcp), identity, nullptr);
+  if (!tls) return;
+  // Only the extra CA: a chain that the system store vouches for needs nothing here.
+  g_tls_connection_set_database(G_TLS_CONNECTION(tls), extraCa_);
+  if (!g_tls_connection_handshake(G_TLS_CONNECTION(tls), nullptr, nullptr)) return;
+  GTlsCertificate* peer = g_tls_connection_get_peer_certificate(G_TLS_CONNECTION(tls));
+  if (!peer) return;
+  webkit_web_context_allow_tls_certificate_for_host(context_, peer, host.c_str());
+  extraCaHosts_.insert(key);
+  g_io_stream_close(tls, nullptr, nullptr);
 }
 
 }  // namespace vm

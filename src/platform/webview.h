@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 typedef struct _GtkWidget GtkWidget;
@@ -83,6 +84,7 @@ class WebView {
   void onCommitted();
   void onWebProcessEnded(const char* reason);
   bool onTlsError(const char* uri, void* certificate);
+  void allowExtraCaHost(const std::string& url);
   bool pageMayUseBridge() const;
 
   WebViewOptions options_;
@@ -102,6 +104,7 @@ class WebView {
   std::deque<long long> restarts_;  // monotonic seconds of crash reloads
   std::string tlsRetryUri_;          // load to retry once the failed one has ended
   unsigned tlsRetrySource_ = 0;      // GLib idle source of that retry, 0 when none
+  std::set<std::string> extraCaHosts_;  // host:port whose certificate is allowed already
 };
 
 // The scheme://host[:port] part of url, lower-cased scheme and host; empty

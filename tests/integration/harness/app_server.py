@@ -15,6 +15,8 @@ import time
 from pathlib import Path
 from urllib.parse import urlsplit
 
+from harness.https_server import TlsServer
+
 # Script every test page includes: report() and a helper that runs a bridge
 # call and reports its outcome as {"ok": value} or {"error": message}.
 BRIDGE_PAGE_HELPERS = """
@@ -150,13 +152,15 @@ class AppServer:
                         server._cond.notify_all()
                 self._send(204, "text/plain", b"")
 
-        http.server.ThreadingHTTPServer.allow_reuse_address = True
-        self._httpd = http.server.ThreadingHTTPServer((self.host, self.port), Handler)
-        self._httpd.daemon_threads = True
+        context = None
         if self.ca:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(self.ca.cert_file, self.ca.key_file)
-            self._httpd.socket = context.wrap_socket(self._httpd.socket, server_side=True)
+        # The handshake runs in each connection's own thread: a connection
+        # that the web view opens and then drops mid-handshake (it cancels
+        # and restarts a navigation when it changes web process) must not
+        # stall the accept loop for every later request.
+        self._httpd = TlsServer((self.host, self.port), self, context, Handler)
         self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
         self._thread.start()
         return self

@@ -96,14 +96,16 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     do_GET = do_POST = do_HEAD = _serve
 
 
-class _TlsServer(http.server.ThreadingHTTPServer):
+class TlsServer(http.server.ThreadingHTTPServer):
+    """A threading HTTP server; with an SSL context it speaks HTTPS."""
+
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, owner, context):
+    def __init__(self, address, owner, context, handler=None):
         self.owner = owner
         self.context = context
-        super().__init__(address, _Handler)
+        super().__init__(address, handler or _Handler)
 
     def get_request(self):
         sock, addr = super().get_request()
@@ -129,7 +131,7 @@ class HttpsServer:
         if ca is not None:
             context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             context.load_cert_chain(str(ca.cert_file), str(ca.key_file))
-        self._server = _TlsServer((host, port), self, context)
+        self._server = TlsServer((host, port), self, context)
         self.port = self._server.server_address[1]
         self._thread = None
 
