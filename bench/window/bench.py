@@ -30,7 +30,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tests" / "integrat
 
 from harness.client_run import ClientRun, client_binary  # noqa: E402
 from harness.real_client import app_routes, application_servers, page  # noqa: E402
-from harness.virtual_display import VirtualDisplay  # noqa: E402
+from harness.xvfb import Xvfb  # noqa: E402
 
 TRIPS = 1000
 IDLE_SECONDS = 10
@@ -115,7 +115,7 @@ class Program:
 def main():
     samples = {"client": {"start": [], "trips": []}, "floor": {"start": [], "trips": []}}
     work = Path(tempfile.mkdtemp(prefix="velomark-bench-window-"))
-    with VirtualDisplay() as display, \
+    with Xvfb(1600, 1200) as display, \
             application_servers({"127.0.0.1": app_routes(page(SCRIPT))}) as servers:
         server = servers["127.0.0.1"]
         url = server.url("/pc/velomark.html")

@@ -46,7 +46,7 @@ def answer_window(display, name, *keys_then_text):
     """Finds the window titled name, focuses it and sends the keys (a str
     item is typed as text), again until the window is gone: a freshly
     mapped GTK window may drop the first key events before it is ready."""
-    window = display.find_window(name, timeout=60)
+    window = display.wait_for_window(name, timeout=60)
     for _ in range(10):
         display.xdotool("windowfocus", "--sync", window, check=False)
         for item in keys_then_text:

@@ -74,7 +74,7 @@ def test_the_offline_page_reloads_into_the_application_once_a_server_answers(dis
     log = tmp_path / "log.txt"
     run = real_client(display, tmp_path, args=["-l", str(log), str(tmp_path / "missing.tsf")])
     with run:
-        window = display.find_window("velomark client", timeout=60)
+        window = display.wait_for_window("velomark client", timeout=60)
         wait_for(lambda: log.exists() and "Final URL to load app from: []" in log.read_text(errors="replace"),
                  timeout=60, what="the offline decision")
         with application_servers({"127.0.0.1": app_routes(page(script))}) as servers:
@@ -143,7 +143,7 @@ def test_a_missing_file_to_open_shows_its_box_and_ends_with_0(display, tmp_path)
     log = tmp_path / "log.txt"
     with application_servers({"127.0.0.1": app_routes(page("report('shown', 1);"))}) as servers:
         with real_client(display, tmp_path, args=["-l", str(log), "-i", str(missing)]) as run:
-            box = display.find_window("^velomark$", timeout=60)
+            box = display.wait_for_window("^velomark$", timeout=60)
             assert display.xdotool("getwindowname", box) == "velomark"
             assert run.proc.poll() is None  # the box holds the run until it is closed
             display.xdotool("windowfocus", "--sync", box)

@@ -12,7 +12,6 @@ from harness.client_run import ClientRun, client_binary, wait_for
 from harness.fixtures import display  # noqa: F401
 from harness.http_proxy import HttpProxy
 from harness.ini import ini_value
-from harness.virtual_display import send_close_request
 
 TITLE = "velomark client  5.0.0-140.x64"
 
@@ -31,29 +30,29 @@ def test_the_loop_ends_with_exit_code_0(display, tmp_path, how):
         run = ClientRun(display, tmp_path)
         run.set_app_url(server.url("/app.html"))
         with run:
-            window = display.find_window("velomark client")
+            window = display.wait_for_window("velomark client")
             assert display.xdotool("getwindowname", window) == TITLE
             server.wait_result("ready")
             if how == "close request":
-                send_close_request(display.display, window)
+                display.request_close(window)
             assert run.wait_exit(20) == 0
 
 
 def test_geometry_is_stored_on_every_change_and_used_at_the_next_start(display, tmp_path):
     run = ClientRun(display, tmp_path)  # no URL: the offline page is enough here
     with run:
-        window = display.find_window("velomark client")
+        window = display.wait_for_window("velomark client")
         assert display.window_geometry(window) == (100, 100, 1200, 800)
         wait_for(lambda: main_geometry(run) == ("100", "100", "1200", "800"), what="first-run geometry")
         display.xdotool("windowsize", window, 1300, 900)
         display.xdotool("windowmove", window, 210, 160)
         wait_for(lambda: main_geometry(run) == ("210", "160", "1300", "900"), what="changed geometry")
-        send_close_request(display.display, window)
+        display.request_close(window)
         assert run.wait_exit(20) == 0
     display.wait_no_window("velomark client")
 
     with ClientRun(display, tmp_path) as again:
-        window = display.find_window("velomark client")
+        window = display.wait_for_window("velomark client")
         wait_for(lambda: display.window_geometry(window) == (210, 160, 1300, 900), what="reused geometry")
     display.wait_no_window("velomark client")
 
@@ -61,7 +60,7 @@ def test_geometry_is_stored_on_every_change_and_used_at_the_next_start(display, 
     text = again.ini_text().replace("width = 1300", "width = 800").replace("height = 900", "height = 300")
     again.ini_file.write_text(text)
     with ClientRun(display, tmp_path) as small:
-        window = display.find_window("velomark client")
+        window = display.wait_for_window("velomark client")
         wait_for(lambda: display.window_geometry(window)[2:] == (1025, 480), what="minimum size")
         wait_for(lambda: main_geometry(small)[2:] == ("1025", "480"), what="minimum size stored")
 
@@ -99,7 +98,7 @@ def test_offline_page_reload_decides_the_url_again(display, tmp_path):
         run = ClientRun(display, tmp_path, args=["some-file.tsf"])  # ignored on the offline page
         run.set_app_url("")
         with run:
-            window = display.find_window("velomark client")
+            window = display.wait_for_window("velomark client")
             run.wait_log("Final URL to load app from: []")
             run.set_app_url(server.url("/app.html"))
             # "Try again" has the focus; it calls window.reload() one second later.
@@ -130,7 +129,7 @@ def test_new_windows_and_openURL_go_to_the_system_opener(display, tmp_path):
         run = ClientRun(display, tmp_path)
         run.set_app_url(server.url("/app.html"))
         with run:
-            window = display.find_window("velomark client")
+            window = display.wait_for_window("velomark client")
             server.wait_result("ready")
             wait_for(lambda: run.opened() == [["mailto:someone@example.org?subject=a b"]], what="openURL")
             assert run.log_text().count("ERROR: openURL had wrong parameter count!") == 2
@@ -190,11 +189,11 @@ def test_the_client_binary_runs_its_main_window(display, tmp_path):
     log = tmp_path / "client.log"
     run = ClientRun(display, tmp_path, binary=client_binary(), args=["-l", str(log)])
     with run:
-        window = display.find_window("velomark client", timeout=90)
+        window = display.wait_for_window("velomark client", timeout=90)
         assert display.xdotool("getwindowname", window) == TITLE
         wait_for(lambda: log.exists() and "Final URL to load app from: []" in log.read_text(errors="replace"),
                  timeout=90, what="the URL decision in the log")
-        send_close_request(display.display, window)
+        display.request_close(window)
         assert run.wait_exit(60) == 0
 
 

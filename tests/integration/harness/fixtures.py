@@ -3,10 +3,10 @@ a test module (from harness.fixtures import display, ...)."""
 
 import pytest
 
-from harness.virtual_display import VirtualDisplay
+from harness.xvfb import Xvfb
 
 
 @pytest.fixture
 def display():
-    with VirtualDisplay() as d:
+    with Xvfb(1600, 1200) as d:
         yield d

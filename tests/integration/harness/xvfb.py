@@ -115,6 +115,12 @@ class Xvfb:
                            f"no window named {name!r} appeared")
         return found[0]
 
+    def wait_no_window(self, name, timeout=30):
+        """Waits until no window whose title matches name is left, so that a
+        later search cannot find the window of a run that has just ended."""
+        wait_until(lambda: not self.xdotool("search", "--name", name, check=False), timeout,
+                   f"a window named {name!r} is still there", interval=0.1)
+
     def wait_until_gone(self, window, timeout=30):
         wait_until(lambda: window not in self.windows("."), timeout,
                    f"window {window} is still shown")
