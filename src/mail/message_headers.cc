@@ -27,6 +27,34 @@ std::string_view trimCommas(std::string_view s) {
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
+// RFC 5322's limit for one line of a header; servers refuse or cut longer ones.
+constexpr std::size_t kMaxHeaderLine = 998;
+
+}  // namespace
+
+std::string foldAddressLine(const std::string& line) {
+  if (line.size() <= kMaxHeaderLine) return line;
+  std::string folded;
+  std::size_t lineStart = 0;  // where the current physical line begins in folded
+  std::size_t pos = 0;
+  while (pos < line.size()) {
+    const std::size_t comma = line.find(',', pos);
+    const std::size_t end = comma == std::string::npos ? line.size() : comma + 1;
+    std::string_view piece(line.data() + pos, end - pos);
+    if (folded.size() > lineStart && folded.size() - lineStart + piece.size() > kMaxHeaderLine) {
+      folded += "\r\n";
+      lineStart = folded.size();
+      // A continuation line must begin with a blank; the one after the comma serves when present.
+      if (piece.front() != ' ') folded += ' ';
+    }
+    folded += piece;
+    pos = end;
+  }
+  return folded;
+}
+
+namespace {
+
 }  // namespace
 
 std::string normaliseRecipients(std::string_view recipients) {
@@ -93,7 +121,7 @@ std::string senderDomain(std::string_view sender) {
 std::vector<std::string> messageHeaderLines(const HeaderFields& f) {
   return {
       "Date: " + f.date,
-      "To: " + f.recipients,
+      foldAddressLine("To: " + f.recipients),
       "From: " + f.sender,
       "Reply-To: " + f.replyTo,
       "Message-ID: <" + f.identifier + "@" + senderDomain(f.sender) + ">",

@@ -39,8 +39,14 @@ struct HeaderFields {
   std::string subject;     // unencoded
 };
 
-// Date, To, From, Reply-To, Message-ID, Subject: in this order, each one
-// unfolded line without line ending.
+// An address-list header line as it goes out: unchanged up to 998
+// characters, longer ones folded (CR LF and a blank) after commas so that no
+// line passes that limit unless one address alone does. Unfolding gives the
+// same list, with a blank after a comma where there was none.
+std::string foldAddressLine(const std::string& line);
+
+// Date, To, From, Reply-To, Message-ID, Subject: in this order, each one line
+// without line ending; only a To line too long for one line is folded.
 std::vector<std::string> messageHeaderLines(const HeaderFields& fields);
 
 // The first of sender, reply address and recipients that holds a CR or LF,

@@ -128,6 +128,66 @@ TEST(MessageHeaderLines, SixLinesInOrder) {
   EXPECT_EQ(messageHeaderLines(f)[4], "Message-ID: <0123ABCD-0000-4000-8000-00000000000F@>");
 }
 
+namespace {
+
+std::vector<std::string> physicalLines(const std::string& folded) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  for (std::size_t at; (at = folded.find("\r\n", pos)) != std::string::npos; pos = at + 2)
+    lines.push_back(folded.substr(pos, at - pos));
+  lines.push_back(folded.substr(pos));
+  return lines;
+}
+
+std::string addressList(int count, const std::string& separator) {
+  std::string list;
+  for (int i = 1; i <= count; ++i) list += (i > 1 ? separator : "") + "r" + std::to_string(i) + "@example.org";
+  return list;
+}
+
+}  // namespace
+
+TEST(FoldAddressLine, LongListsFoldAfterCommasOnly) {
+  const std::string longAddress = std::string(1200, 'x') + "@example.org";
+  const struct {
+    std::string line;
+    std::string unfolded;  // what removing each CR LF must give back, blanks aside when unset
+    std::size_t lines;
+  } cases[] = {
+      {"To: a@x.org, b@x.org", "To: a@x.org, b@x.org", 1},
+      {"To: " + std::string(994, 'a'), "To: " + std::string(994, 'a'), 1},  // exactly 998
+      {"To: " + addressList(255, ", "), "To: " + addressList(255, ", "), 5},
+      // Without a blank after the comma, the fold brings its own.
+      {"To: " + addressList(255, ","), "", 5},
+      // One address longer than a line stays whole, on a line of its own.
+      {"To: a@x.org, " + longAddress + ", b@x.org", "To: a@x.org, " + longAddress + ", b@x.org", 3},
+  };
+  for (const auto& c : cases) {
+    const std::string folded = foldAddressLine(c.line);
+    const std::vector<std::string> lines = physicalLines(folded);
+    EXPECT_EQ(lines.size(), c.lines) << c.line.substr(0, 40);
+    std::string unfolded;
+    for (const auto& line : lines) {
+      unfolded += line;
+      if (line.find(longAddress) == std::string::npos) {
+        EXPECT_LE(line.size(), 998u);
+      }
+      if (&line != &lines.front()) {
+        EXPECT_EQ(line.front(), ' ');
+      }
+      if (&line != &lines.back()) {
+        EXPECT_EQ(line.back(), ',');
+      }
+    }
+    if (c.unfolded.empty()) {
+      std::erase(unfolded, ' ');
+      EXPECT_EQ(unfolded, "To:" + c.line.substr(4));
+    } else {
+      EXPECT_TRUE(unfolded == c.unfolded) << c.line.substr(0, 40);
+    }
+  }
+}
+
 TEST(FieldWithLineBreak, NamesTheFirstUnsafeField) {
   const struct {
     const char* sender;
