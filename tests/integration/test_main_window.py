@@ -182,6 +182,19 @@ def test_https_pages_are_checked_against_the_extra_ca(display, tmp_path, trusted
                 assert server.results == {}
 
 
+def test_a_page_on_another_extra_ca_host_loads_after_its_certificate_is_checked(display, tmp_path):
+    # The application's host is allowed before the first load; a host that a
+    # link leads to later goes through the engine's TLS failure and a retry.
+    ca = TestCa(tmp_path / "ca")
+    with AppServer("127.0.0.2", routes={"/next.html": page("report('next', location.href);")}, ca=ca) as other, \
+            AppServer(routes={"/app.html": page(f"location.href = {other.url('/next.html')!r};")}, ca=ca) as app:
+        run = ClientRun(display, tmp_path, env={"VELOMARK_TEST_EXTRA_CA": str(ca.ca_file)})
+        run.set_app_url(app.url("/app.html"))
+        with run:
+            assert other.wait_result("next", timeout=60) == other.url("/next.html")
+        assert "refused" not in run.log_text()
+
+
 def test_the_client_binary_runs_its_main_window(display, tmp_path):
     # No application server is running on the test build's loopback endpoints
     # (CTest keeps the other real-client tests away): the client decides on the
