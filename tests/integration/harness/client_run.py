@@ -11,6 +11,8 @@ import subprocess
 import time
 from pathlib import Path
 
+from harness.xvfb import wait_until
+
 SOURCE_DIR = Path(os.environ.get("VELOMARK_SOURCE_DIR", Path(__file__).resolve().parents[3]))
 BUILD_DIR = Path(os.environ.get("VELOMARK_BUILD_DIR", SOURCE_DIR / "build" / "dev"))
 
@@ -30,14 +32,7 @@ def window_host_binary():
 
 
 def wait_for(condition, timeout=30, what="condition", interval=0.05):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(interval)
+    return wait_until(condition, timeout, f"timed out waiting for {what}", interval)
 
 
 class ClientRun:
