@@ -53,10 +53,6 @@ std::string foldAddressLine(const std::string& line) {
   return folded;
 }
 
-namespace {
-
-}  // namespace
-
 std::string normaliseRecipients(std::string_view recipients) {
   std::string list(recipients);
   for (char& c : list) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <utility>
 #include <nlohmann/json.hpp>
 
 #include "diag/log_writer.h"
@@ -90,6 +91,15 @@ long long monotonicSeconds() {
 
 std::string jsString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Host and port (443 when none is given) of an https URI; nullopt otherwise.
+std::optional<std::pair<std::string, int>> httpsHostAndPort(const char* uri) {
+  g_autoptr(GUri) parsed = uri ? g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr) : nullptr;
+  if (!parsed || !g_uri_get_host(parsed) || g_ascii_strcasecmp(g_uri_get_scheme(parsed), "https") != 0)
+    return std::nullopt;
+  return std::make_pair(std::string(g_uri_get_host(parsed)),
+                        g_uri_get_port(parsed) > 0 ? g_uri_get_port(parsed) : 443);
 }
 
 }  // namespace
@@ -384,11 +394,10 @@ bool WebView::onTlsError(const char* uri, void* certificatePtr) {
     writeLog(std::string("ERROR: TLS certificate of [") + (uri ? uri : "") + "] refused");
     return false;
   }
-  g_autoptr(GUri) parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr);
-  if (!parsed || !g_uri_get_host(parsed)) return false;
-  std::string host = g_uri_get_host(parsed);
-  int port = g_uri_get_port(parsed);
-  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port > 0 ? port : 443);
+  auto hostAndPort = httpsHostAndPort(uri);
+  if (!hostAndPort) return false;
+  const auto& [host, port] = *hostAndPort;
+  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
   GError* raw = nullptr;
   GTlsCertificateFlags flags = g_tls_database_verify_chain(
       extraCa_, certificate, G_TLS_DATABASE_PURPOSE_AUTHENTICATE_SERVER, identity, nullptr,
@@ -422,11 +431,9 @@ bool WebView::onTlsError(const char* uri, void* certificatePtr) {
 // allowed before the engine first connects to it.
 void WebView::allowExtraCaHost(const std::string& url) {
   if (!extraCa_) return;
-  g_autoptr(GUri) parsed = g_uri_parse(url.c_str(), G_URI_FLAGS_NONE, nullptr);
-  if (!parsed || !g_uri_get_host(parsed) || g_ascii_strcasecmp(g_uri_get_scheme(parsed), "https") != 0)
-    return;
-  std::string host = g_uri_get_host(parsed);
-  int port = g_uri_get_port(parsed) > 0 ? g_uri_get_port(parsed) : 443;
+  auto hostAndPort = httpsHostAndPort(url.c_str());
+  if (!hostAndPort) return;
+  const auto& [host, port] = *hostAndPort;
   std::string key = host + ":" + std::to_string(port);
   if (extraCaHosts_.count(key)) return;
 
