@@ -397,17 +397,10 @@ bool WebView::onTlsError(const char* uri, void* certificatePtr) {
   auto hostAndPort = httpsHostAndPort(uri);
   if (!hostAndPort) return false;
   const auto& [host, port] = *hostAndPort;
-  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
-  GError* raw = nullptr;
-  GTlsCertificateFlags flags = g_tls_database_verify_chain(
-      extraCa_, certificate, G_TLS_DATABASE_PURPOSE_AUTHENTICATE_SERVER, identity, nullptr,
-      G_TLS_DATABASE_VERIFY_NONE, nullptr, &raw);
-  ErrorPtr error(raw);
-  if (error || flags != 0) {
+  if (!allowIfExtraCaVouches(certificate, host, port)) {
     writeLog(std::string("ERROR: TLS certificate of [") + uri + "] refused");
     return false;
   }
-  webkit_web_context_allow_tls_certificate_for_host(context_, certificate, host.c_str());
   // A load started inside this signal can be cancelled by the engine as it
   // finishes the failed one; retry once the main loop is back.
   tlsRetryUri_ = uri;
@@ -445,14 +438,31 @@ void WebView::allowExtraCaHost(const std::string& url) {
   g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
   g_autoptr(GIOStream) tls = g_tls_client_connection_new(G_IO_STREAM(tcp), identity, nullptr);
   if (!tls) return;
-  // Only the extra CA: a chain that the system store vouches for needs nothing here.
-  g_tls_connection_set_database(G_TLS_CONNECTION(tls), extraCa_);
+  // The handshake only fetches the chain; the extra CA judges it below.
+  g_signal_connect(tls, "accept-certificate", G_CALLBACK(+[](GTlsConnection*, GTlsCertificate*,
+                                                             GTlsCertificateFlags, gpointer) {
+                     return TRUE;
+                   }),
+                   nullptr);
   if (!g_tls_connection_handshake(G_TLS_CONNECTION(tls), nullptr, nullptr)) return;
   GTlsCertificate* peer = g_tls_connection_get_peer_certificate(G_TLS_CONNECTION(tls));
-  if (!peer) return;
-  webkit_web_context_allow_tls_certificate_for_host(context_, peer, host.c_str());
-  extraCaHosts_.insert(key);
+  if (peer && allowIfExtraCaVouches(peer, host, port)) extraCaHosts_.insert(key);
   g_io_stream_close(tls, nullptr, nullptr);
+}
+
+// Allows certificate for host when its chain leads to the extra CA and names
+// host:port, validity included.
+bool WebView::allowIfExtraCaVouches(void* certificatePtr, const std::string& host, int port) {
+  auto* certificate = static_cast<GTlsCertificate*>(certificatePtr);
+  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
+  GError* raw = nullptr;
+  GTlsCertificateFlags flags = g_tls_database_verify_chain(
+      extraCa_, certificate, G_TLS_DATABASE_PURPOSE_AUTHENTICATE_SERVER, identity, nullptr,
+      G_TLS_DATABASE_VERIFY_NONE, nullptr, &raw);
+  ErrorPtr error(raw);
+  if (error || flags != 0) return false;
+  webkit_web_context_allow_tls_certificate_for_host(context_, certificate, host.c_str());
+  return true;
 }
 
 }  // namespace vm

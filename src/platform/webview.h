@@ -85,6 +85,7 @@ class WebView {
   void onWebProcessEnded(const char* reason);
   bool onTlsError(const char* uri, void* certificate);
   void allowExtraCaHost(const std::string& url);
+  bool allowIfExtraCaVouches(void* certificate, const std::string& host, int port);
   bool pageMayUseBridge() const;
 
   WebViewOptions options_;
