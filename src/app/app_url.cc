@@ -3,9 +3,9 @@
 #include <random>
 
 #include "build_config.h"
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "net/http_client.h"
-#include "net/regex_match.h"
+#include "base/regex_match.h"
 #include "platform/dialogs.h"
 #include "settings/preferences.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bridge_json.h"
+#include "base/bridge_json.h"
 
 namespace vm {
 

@@ -7,7 +7,7 @@
 #include "app/command_line.h"
 #include "app/process_state.h"
 #include "app/window_commands.h"
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "platform/open_with_system.h"
 #include "platform/paths.h"
 

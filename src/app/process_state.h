@@ -34,7 +34,7 @@ struct ProcessState {
   std::string fileToOpen;     // consumed once by requestData
 
   Catalogue catalogue = Catalogue::standard();
-  LogWriter& log = processLog();
+  LogWriter log;  // the receiver of writeLog while the client runs
   HttpClient http;
   AppChannel appChannel;       // release channel and mode of the loaded application
   std::string effectiveProxy;  // the proxy in force; empty means none

@@ -90,6 +90,7 @@ void deleteTemporaryFiles(const std::vector<std::string>& paths) {
 
 int runClient(int argc, char** argv) {
   ProcessState state{Preferences(appDataFolder()), appDataFolder()};
+  LogSinkScope logScope(state.log);
   initialiseProcessState(state);
 
   CommandLine cmd = CommandLine::parse(std::vector<std::string>(argv + 1, argv + argc));

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/bridge_json.h"
+#include "base/bridge_json.h"
 
 namespace vm {
 

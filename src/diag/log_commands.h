@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/bridge_json.h"
+#include "base/bridge_json.h"
 
 namespace vm {
 

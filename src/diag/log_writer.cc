@@ -11,7 +11,13 @@ namespace vm {
 
 LogWriter::~LogWriter() { close(); }
 
+bool LogWriter::isOn() const {
+  std::lock_guard lock(mutex_);
+  return fd_ >= 0;
+}
+
 bool LogWriter::open(bool* openedNow) {
+  std::lock_guard lock(mutex_);
   if (openedNow) *openedNow = false;
   if (fd_ >= 0) return true;
   fd_ = openPrivateFile(path_, PrivateOpen::Append);
@@ -21,14 +27,15 @@ bool LogWriter::open(bool* openedNow) {
 }
 
 void LogWriter::close() {
+  std::lock_guard lock(mutex_);
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
 
 void LogWriter::write(std::string_view text) {
+  std::lock_guard lock(mutex_);
   if (fd_ < 0) return;
-  std::string line(text);
-  line += "\r\n";
+  std::string line = logLine(text);
   // Seek to the end at this moment: another program may have written to or
   // shortened the file since the last line.
   if (lseek(fd_, 0, SEEK_END) < 0) return;
@@ -42,12 +49,5 @@ void LogWriter::write(std::string_view text) {
     left -= static_cast<std::size_t>(n);
   }
 }
-
-LogWriter& processLog() {
-  static LogWriter log;
-  return log;
-}
-
-void writeLog(std::string_view text) { processLog().write(text); }
 
 }  // namespace vm

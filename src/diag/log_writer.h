@@ -1,21 +1,24 @@
-// The diagnostic log: an append-only file, off unless turned on.
+// The diagnostic log file: append-only, off unless turned on.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <string_view>
 
+#include "base/log.h"
+
 namespace vm {
 
-class LogWriter {
+class LogWriter : public LogSink {
  public:
   LogWriter() = default;
-  ~LogWriter();
+  ~LogWriter() override;
   LogWriter(const LogWriter&) = delete;
   LogWriter& operator=(const LogWriter&) = delete;
 
   void setPath(std::string path) { path_ = std::move(path); }
   const std::string& path() const { return path_; }
-  bool isOn() const { return fd_ >= 0; }
+  bool isOn() const;
 
   // Opens the file at path() for appending; true when it is open afterwards.
   // Sets *openedNow when this call opened it.
@@ -23,15 +26,13 @@ class LogWriter {
   void close();
   // One line: the text as UTF-8, then CR LF, written through at the file's
   // current end. Dropped while the log is off; write errors are ignored.
-  void write(std::string_view text);
+  void write(std::string_view text) override;
 
  private:
   std::string path_;
+  // Workers (mail transfers, downloads) log too; one line is written whole.
+  mutable std::mutex mutex_;
   int fd_ = -1;
 };
-
-// The process's one log writer and the shorthand every subsystem uses.
-LogWriter& processLog();
-void writeLog(std::string_view text);
 
 }  // namespace vm

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "diag/log_writer.h"
-#include "files/base64.h"
+#include "base/log.h"
+#include "base/base64.h"
 #include "files/file_io.h"
 #include "platform/dialogs.h"
 #include "platform/paths.h"

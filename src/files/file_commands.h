@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bridge_json.h"
+#include "base/bridge_json.h"
 
 namespace vm {
 

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
-#include "diag/log_writer.h"
-#include "files/base64.h"
+#include "base/log.h"
+#include "base/base64.h"
 #include "platform/private_file.h"
 
 namespace vm {

@@ -7,8 +7,8 @@
 #include <unistd.h>
 #include <wctype.h>
 
-#include "diag/log_writer.h"
-#include "i18n/utf8.h"
+#include "base/log.h"
+#include "base/utf8.h"
 #include "platform/paths.h"
 
 namespace vm {
@@ -129,10 +129,7 @@ std::vector<std::string> addressEntries(const std::string& recipients) {
   return entries;
 }
 
-AddressBook::AddressBook(std::string folder) : AddressBook(std::move(folder), processLog()) {}
-
-AddressBook::AddressBook(std::string folder, LogWriter& log)
-    : folder_(std::move(folder)), log_(log) {}
+AddressBook::AddressBook(std::string folder) : folder_(std::move(folder)) {}
 
 AddressBook::~AddressBook() = default;
 
@@ -145,18 +142,18 @@ bool AddressBook::openAddressBook() {
     // O_EXCL: never truncate whatever else might sit under that name.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
-      log_.write("Failed to create tessel database file at [" + path + "]");
+      writeLog("Failed to create tessel database file at [" + path + "]");
       return false;
     }
     ::close(fd);
-    log_.write("Created tessel database file at [" + path + "]");
+    writeLog("Created tessel database file at [" + path + "]");
   }
 
   sqlite3* raw = nullptr;
   const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   std::unique_ptr<sqlite3, Closer> db(raw);
   if (opened != SQLITE_OK) {
-    log_.write("Failed to open tessel database file at [" + path + "] (" + errorText(raw) + ")");
+    writeLog("Failed to open tessel database file at [" + path + "] (" + errorText(raw) + ")");
     return false;
   }
   sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
@@ -168,7 +165,7 @@ bool AddressBook::openAddressBook() {
     // anything, so the file stays as it was. The handle is closed so that a
     // later call can find a repaired file.
     if (sqlite3_exec(db.get(), kCreateTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
-      log_.write("Failed to add to tblmailaddresses (" + errorText(db.get()) + ")");
+      writeLog("Failed to add to tblmailaddresses (" + errorText(db.get()) + ")");
       return false;
     }
   }
@@ -189,7 +186,7 @@ bool AddressBook::rememberAddresses(const std::string& recipients) {
                           SQLITE_TRANSIENT) == SQLITE_OK &&
         sqlite3_step(insert.get()) == SQLITE_DONE;
     if (!ok) {
-      log_.write("Failed to insert tblmailaddresses entry (" + errorText(db_.get()) + ")");
+      writeLog("Failed to insert tblmailaddresses entry (" + errorText(db_.get()) + ")");
       return false;
     }
   }
@@ -213,7 +210,7 @@ std::string AddressBook::listAddresses() {
     }
   }
   if (step != SQLITE_DONE) {
-    log_.write("Failed to query tessel database (" + errorText(db_.get()) + ")");
+    writeLog("Failed to query tessel database (" + errorText(db_.get()) + ")");
     return {};
   }
   return list.empty() ? list : list.substr(1);

@@ -6,13 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "app/bridge_json.h"
+#include "base/bridge_json.h"
 
 struct sqlite3;
 
 namespace vm {
 
-class LogWriter;
 
 // One entry of a recipient text as it is stored: lower case, without
 // whitespace at both ends (may be empty).
@@ -25,7 +24,6 @@ class AddressBook {
  public:
   // folder ends with "/" (appDataFolder()); nothing is touched until first use.
   explicit AddressBook(std::string folder);
-  AddressBook(std::string folder, LogWriter& log);
   ~AddressBook();
   AddressBook(const AddressBook&) = delete;
   AddressBook& operator=(const AddressBook&) = delete;
@@ -49,7 +47,6 @@ class AddressBook {
   };
 
   std::string folder_;
-  LogWriter& log_;
   std::unique_ptr<sqlite3, Closer> db_;
 };
 

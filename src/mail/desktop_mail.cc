@@ -7,7 +7,7 @@
 #include <random>
 #include <thread>
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "files/file_io.h"
 #include "mail/html_to_text.h"
 #include "platform/paths.h"

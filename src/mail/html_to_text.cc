@@ -6,9 +6,9 @@
 #include <map>
 #include <unordered_map>
 
-#include "diag/log_writer.h"
-#include "i18n/utf8.h"
-#include "net/regex.h"
+#include "base/log.h"
+#include "base/utf8.h"
+#include "base/regex.h"
 
 namespace vm {
 

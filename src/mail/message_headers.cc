@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "files/base64.h"
+#include "base/base64.h"
 
 namespace vm {
 

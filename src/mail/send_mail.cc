@@ -3,8 +3,8 @@
 #include <climits>
 #include <optional>
 
-#include "diag/log_writer.h"
-#include "files/base64.h"
+#include "base/log.h"
+#include "base/base64.h"
 #include "files/file_io.h"
 #include "mail/address_book.h"
 #include "mail/desktop_mail.h"

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "build_config.h"
-#include "diag/log_writer.h"
-#include "i18n/utf8.h"
+#include "base/log.h"
+#include "base/utf8.h"
 #include "mail/message_headers.h"
 #include "mail/mime_types.h"
 #include "net/http_client.h"

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "build_config.h"
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "platform/private_file.h"
 
 namespace vm {

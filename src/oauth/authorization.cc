@@ -1,6 +1,6 @@
 #include "oauth/authorization.h"
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "oauth/redirect_request.h"
 
 namespace vm {

@@ -1,7 +1,7 @@
 #include "oauth/oauth_provider.h"
 
 #include "build_config.h"
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "oauth/percent_coding.h"
 
 namespace vm {

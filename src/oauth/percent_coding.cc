@@ -1,6 +1,6 @@
 #include "oauth/percent_coding.h"
 
-#include "i18n/utf8.h"
+#include "base/utf8.h"
 
 #include <cstdint>
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "oauth/percent_coding.h"
 #include "platform/loopback_server.h"
 

@@ -1,6 +1,6 @@
 #include "oauth/redirect_request.h"
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "oauth/percent_coding.h"
 
 namespace vm {

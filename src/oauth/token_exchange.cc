@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "oauth/authorization.h"
 #include "oauth/percent_coding.h"
 

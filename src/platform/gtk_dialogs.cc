@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "i18n/utf8.h"
+#include "base/utf8.h"
 
 namespace vm {
 namespace {

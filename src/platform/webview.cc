@@ -10,7 +10,7 @@
 #include <utility>
 #include <nlohmann/json.hpp>
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "platform/top_window.h"
 
 namespace vm {

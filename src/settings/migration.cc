@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "build_config.h"
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "i18n/catalogue.h"
 #include "platform/dialogs.h"
 #include "settings/device_identity.h"

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "platform/paths.h"
 #include "settings/ini_document.h"
 

@@ -1,6 +1,6 @@
 #include "settings/secret_protection.h"
 
-#include "i18n/utf8.h"
+#include "base/utf8.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "settings/device_identity.h"
 
 namespace vm {

@@ -1,6 +1,6 @@
 #include "settings/setting_commands.h"
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 #include "settings/preferences.h"
 
 namespace vm {

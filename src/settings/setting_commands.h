@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/bridge_json.h"
+#include "base/bridge_json.h"
 
 namespace vm {
 

@@ -26,6 +26,11 @@
 #include "settings/preferences.h"
 
 namespace {
+// The tool's own log file, the receiver of every writeLog of the code under test.
+vm::LogWriter processLog;
+}  // namespace
+
+namespace {
 
 using nlohmann::ordered_json;
 
@@ -163,8 +168,8 @@ int appUrl(const std::vector<std::string>& args) {
   }
   if (servers.hostTemplate.empty() || servers.domain.empty()) return usage();
   if (!log.empty()) {
-    vm::processLog().setPath(log);
-    vm::processLog().open();
+    processLog.setPath(log);
+    processLog.open();
   }
   vm::Preferences prefs(vm::appDataFolder());
   for (const auto& [key, value] : settings) prefs.writeSetting(key, value, "WebApp");
@@ -192,6 +197,7 @@ int appUrl(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vm::LogSinkScope logScope(processLog);
   if (argc < 2) return usage();
   std::string cmd = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);

@@ -40,6 +40,11 @@
 #include "oauth/oauth_provider.h"
 #include "oauth/token_exchange.h"
 
+namespace {
+// The tool's own log file, the receiver of every writeLog of the code under test.
+vm::LogWriter processLog;
+}  // namespace
+
 extern char** environ;
 
 namespace {
@@ -55,6 +60,7 @@ int usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vm::LogSinkScope logScope(processLog);
   std::vector<std::string> args(argv + 1, argv + argc);
   vm::OAuthConfig config;
   config.msClientId = "00000000-0000-0000-0000-000000000000";
@@ -108,8 +114,8 @@ int main(int argc, char** argv) {
   }
   if (steps.empty()) return usage();
   if (!logPath.empty()) {
-    vm::processLog().setPath(logPath);
-    vm::processLog().open();
+    processLog.setPath(logPath);
+    processLog.open();
   }
 
   std::vector<pid_t> children;
@@ -148,7 +154,7 @@ int main(int argc, char** argv) {
     }
     results.push_back({{"step", s}, {"result", result}, {"refresh", refreshSlot}});
   }
-  vm::processLog().close();
+  processLog.close();
   // The stand-in browser is part of the test: it must not outlive the probe.
   for (pid_t pid : children) waitpid(pid, nullptr, 0);
 

@@ -14,8 +14,13 @@
 #include <vector>
 
 #include "diag/log_writer.h"
-#include "files/base64.h"
+#include "base/base64.h"
 #include "mail/smtp_transfer.h"
+
+namespace {
+// The tool's own log file, the receiver of every writeLog of the code under test.
+vm::LogWriter processLog;
+}  // namespace
 
 namespace {
 
@@ -39,6 +44,7 @@ bool readWholeFile(const std::string& path, std::string& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vm::LogSinkScope logScope(processLog);
   if (argc != 2) {
     std::cerr << "usage: smtp_send REQUEST.json\n";
     return 2;
@@ -55,8 +61,8 @@ int main(int argc, char** argv) {
   }
 
   if (std::string logFile = text(doc, "logFile"); !logFile.empty()) {
-    vm::processLog().setPath(logFile);
-    vm::processLog().open();
+    processLog.setPath(logFile);
+    processLog.open();
   }
 
   vm::MailRequest request;

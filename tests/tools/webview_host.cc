@@ -44,6 +44,7 @@ std::string readUrl() {
 
 int main(int argc, char** argv) {
   vm::ProcessState state{vm::Preferences(vm::appDataFolder()), vm::appDataFolder()};
+  vm::LogSinkScope logScope(state.log);
   state.offlinePage = vm::kOfflinePage;
   if (!env("VELOMARK_TEST_LOG").empty()) {
     state.log.setPath(env("VELOMARK_TEST_LOG"));

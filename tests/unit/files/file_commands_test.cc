@@ -5,9 +5,10 @@
 #include <unistd.h>
 
 #include "diag/log_writer.h"
-#include "files/base64.h"
+#include "base/base64.h"
 #include "files/file_io.h"
 #include "support/recording_dialogs.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace vm {
@@ -25,11 +26,7 @@ class FilesTest : public ::testing::Test {
   ScriptRunner runScript = [this](const std::string& s) { scripts.push_back(s); };
   SystemOpener open = [this](const std::string& t) { opened.push_back(t); };
 
-  void SetUp() override {
-    processLog().setPath(logPath);
-    processLog().open();
-  }
-  void TearDown() override { processLog().close(); }
+  test::LogCapture logCapture{logPath};
   std::string logged() { return readFile(logPath); }
   std::string makeFile(const std::string& name, std::size_t size, char fill = 'x') {
     std::string path = dir.path() + name;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "diag/log_writer.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace vm {
@@ -56,13 +57,8 @@ class AddressBookTest : public ::testing::Test {
   std::string folder = dir.path() + "tessel/";
   std::string dbPath = folder + "tessel_db.dat";
   std::string logPath = dir.path() + "log.txt";
-  LogWriter log;
-  AddressBook book{folder, log};
-
-  void SetUp() override {
-    log.setPath(logPath);
-    ASSERT_TRUE(log.open());
-  }
+  test::LogCapture logCapture{logPath};
+  AddressBook book{folder};
   std::string logText() { return readFile(logPath); }
   std::vector<std::string> storedRows() {
     return RawDb(dbPath).column("SELECT address FROM tblmailaddresses ORDER BY rowid");
@@ -126,7 +122,7 @@ TEST_F(AddressBookTest, ListIsSortedCommaJoinedAndSurvivesReopening) {
   EXPECT_TRUE(book.rememberAddresses("bob@x.org"));
   EXPECT_EQ(book.listAddresses(), "alice@x.org,bob@x.org,carol@x.org");
 
-  AddressBook later(folder, log);
+  AddressBook later(folder);
   EXPECT_EQ(later.listAddresses(), "alice@x.org,bob@x.org,carol@x.org");
 }
 
@@ -176,7 +172,7 @@ TEST_F(AddressBookTest, TruncatedDatabaseFailsWithoutChangingTheFile) {
   const std::string truncated = whole.substr(0, whole.size() / 2);
   writeFile(dbPath, truncated);
 
-  AddressBook reader(folder, log);
+  AddressBook reader(folder);
   EXPECT_EQ(reader.listAddresses(), "");
   EXPECT_FALSE(reader.rememberAddresses("new@x.org"));
   EXPECT_EQ(readFile(dbPath), truncated);

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "diag/log_writer.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace vm {
@@ -41,11 +42,8 @@ class DesktopMailTest : public ::testing::Test {
     oldTmp_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
     setenv("TMPDIR", tmp_.c_str(), 1);
     setenv("PATH", (bin_ + ":/usr/bin:/bin").c_str(), 1);
-    processLog().setPath(dir_.path() + "log.txt");
-    processLog().open();
   }
   void TearDown() override {
-    processLog().close();
     setenv("PATH", oldPath_.c_str(), 1);
     if (oldTmp_.empty()) unsetenv("TMPDIR"); else setenv("TMPDIR", oldTmp_.c_str(), 1);
   }
@@ -65,9 +63,10 @@ class DesktopMailTest : public ::testing::Test {
     }
     return fs::exists(copies_ + "done");
   }
-  std::string log() const { return test::readFile(dir_.path() + "log.txt"); }
+  std::string log() const { return logCapture_.text(); }
 
   test::TempDir dir_;
+  test::LogCapture logCapture_;
   std::string tmp_, bin_, copies_, oldPath_, oldTmp_;
 };
 

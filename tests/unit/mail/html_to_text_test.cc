@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "diag/log_writer.h"
-#include "net/regex.h"
+#include "base/regex.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace vm {
@@ -162,13 +163,8 @@ TEST(HtmlScan, LinkScannerAgreesWithTheExpression) {
 
 class HtmlToTextLimits : public ::testing::Test {
  protected:
-  void SetUp() override {
-    processLog().setPath(dir_.path() + "log.txt");
-    processLog().open();
-  }
-  void TearDown() override { processLog().close(); }
-  std::string log() const { return test::readFile(dir_.path() + "log.txt"); }
-  test::TempDir dir_;
+  std::string log() const { return logCapture_.text(); }
+  test::LogCapture logCapture_;
 };
 
 std::size_t count(const std::string& text, const std::string& what) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "diag/log_writer.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace vm {
@@ -106,11 +107,7 @@ class DebugLog : public ::testing::Test {
  protected:
   test::TempDir dir;
   std::string path = dir.path() + "log.txt";
-  void SetUp() override {
-    processLog().setPath(path);
-    ASSERT_TRUE(processLog().open());
-  }
-  void TearDown() override { processLog().close(); }
+  test::LogCapture logCapture{path};
   void feed(std::string data) {
     transferDebugLog(nullptr, CURLINFO_TEXT, data.data(), data.size(), nullptr);
   }

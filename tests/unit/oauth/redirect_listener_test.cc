@@ -13,7 +13,7 @@
 #include <memory>
 #include <thread>
 
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "platform/loopback_server.h"
 
 namespace vm {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log_capture.h"
+#include "support/log_capture.h"
 #include "net/http_client.h"
 #include "oauth/authorization.h"
 

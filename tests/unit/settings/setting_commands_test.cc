@@ -4,6 +4,7 @@
 
 #include "diag/log_writer.h"
 #include "settings/preferences.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace vm {
@@ -14,12 +15,7 @@ class SettingCommandsTest : public ::testing::Test {
   test::TempDir dir;
   Preferences prefs{dir.path()};
   std::string logPath = dir.path() + "log.txt";
-
-  void SetUp() override {
-    processLog().setPath(logPath);
-    processLog().open();
-  }
-  void TearDown() override { processLog().close(); }
+  test::LogCapture logCapture{logPath};
   std::string logged() { return test::readFile(logPath); }
 };
 

@@ -1,4 +1,4 @@
-#include "app/bridge_json.h"
+#include "base/bridge_json.h"
 
 #include <gtest/gtest.h>
 

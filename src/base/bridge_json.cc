@@ -1,9 +1,9 @@
-#include "app/bridge_json.h"
+#include "base/bridge_json.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 
 namespace vm {
 

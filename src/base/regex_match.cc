@@ -1,11 +1,11 @@
-#include "net/regex_match.h"
+#include "base/regex_match.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
 #include <memory>
 
-#include "diag/log_writer.h"
+#include "base/log.h"
 
 namespace vm {
 

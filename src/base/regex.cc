@@ -1,4 +1,4 @@
-#include "net/regex.h"
+#include "base/regex.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>

@@ -1,7 +1,7 @@
 // Perl-compatible regular expressions (PCRE2, UTF-8 mode) behind small
 // owning handles, for code that runs many searches with one pattern under a
 // work limit. The one-shot look-ups matchRegex and regexGroups live in
-// net/regex_match.h.
+// base/regex_match.h.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "net/regex.h"
+#include "base/regex.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "files/base64.h"
+#include "base/base64.h"
 
 #include <openssl/evp.h>
 
