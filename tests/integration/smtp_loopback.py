@@ -1,11 +1,10 @@
 """A recording SMTP server on loopback (aiosmtpd) and the pieces around it:
-a throw-away test CA, the smtp_send driver and libcurl's own error texts."""
+the smtp_send driver and libcurl's own error texts."""
 
 import base64
 import ctypes
 import json
 import os
-import pathlib
 import socket
 import ssl
 import subprocess
@@ -14,9 +13,9 @@ import threading
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
-BUILD_DIR = pathlib.Path(os.environ.get("VELOMARK_BUILD_DIR", "../../build/dev"))
-SOURCE_DIR = pathlib.Path(os.environ.get("VELOMARK_SOURCE_DIR", "../.."))
-SMTP_SEND = BUILD_DIR / "tests" / "smtp_send"
+from harness.paths import program
+from harness.ports import free_port
+from harness.sandbox import private_folders
 
 _libcurl = ctypes.CDLL("libcurl.so.4")
 _libcurl.curl_easy_strerror.restype = ctypes.c_char_p
@@ -26,20 +25,6 @@ _libcurl.curl_easy_strerror.argtypes = [ctypes.c_int]
 def curl_error_text(code):
     """libcurl's message for a result number, as the transfer reports it."""
     return _libcurl.curl_easy_strerror(code).decode()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def make_test_ca(folder):
-    """A throw-away CA and a server certificate for 127.0.0.1 (openssl CLI)."""
-    folder = pathlib.Path(folder)
-    subprocess.run(["bash", str(SOURCE_DIR / "scripts" / "make-test-ca.sh"), str(folder)],
-                   check=True)
-    return folder / "ca.pem", folder / "server.pem", folder / "server.key"
 
 
 class Recorder:
@@ -107,11 +92,12 @@ class SmtpServer:
     """Context manager: a recording server on 127.0.0.1 with its own port.
 
     mode: "plain", "starttls" (STARTTLS offered), "require-starttls" or
-    "implicit" (TLS from the first byte). credentials: (login, password) that
-    AUTH LOGIN/PLAIN accept, required unless auth_required is False;
-    mechanisms limits what is offered."""
+    "implicit" (TLS from the first byte), with the server certificate of ca
+    (harness.certs). credentials: (login, password) that AUTH LOGIN/PLAIN
+    accept, required unless auth_required is False; mechanisms limits what
+    is offered."""
 
-    def __init__(self, mode="plain", certs=None, credentials=None, mechanisms=None, refuse=(),
+    def __init__(self, mode="plain", ca=None, credentials=None, mechanisms=None, refuse=(),
                  auth_required=True):
         self.recorder = Recorder(refuse)
         self.port = free_port()
@@ -120,7 +106,7 @@ class SmtpServer:
         context = None
         if mode != "plain":
             context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
-            context.load_cert_chain(str(certs[1]), str(certs[2]))
+            context.load_cert_chain(str(ca.cert_file), str(ca.key_file))
         if mode in ("starttls", "require-starttls"):
             kwargs["tls_context"] = context
             kwargs["require_starttls"] = mode == "require-starttls"
@@ -187,17 +173,13 @@ class DroppingServer:
 
 def run_send(request, tmp_path, env_extra=None, timeout=60):
     """Runs the smtp_send driver on request; answers its parsed JSON line."""
-    assert SMTP_SEND.exists(), f"build the driver first: {SMTP_SEND}"
+    driver = program("tests", "smtp_send")
     path = tmp_path / "request.json"
     path.write_text(json.dumps(request))
-    home = tmp_path / "home"
-    (home / ".config").mkdir(parents=True, exist_ok=True)
-    (tmp_path / "tmp").mkdir(exist_ok=True)
-    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": str(home),
-           "XDG_CONFIG_HOME": str(home / ".config"), "TMPDIR": str(tmp_path / "tmp"),
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), **private_folders(tmp_path),
            "LC_ALL": "C.UTF-8", "TZ": "UTC0"}
     env.update(env_extra or {})
-    done = subprocess.run([str(SMTP_SEND), str(path)], env=env, capture_output=True,
+    done = subprocess.run([str(driver), str(path)], env=env, capture_output=True,
                           timeout=timeout, text=True)
     assert done.returncode == 0, done.stderr
     return json.loads(done.stdout)

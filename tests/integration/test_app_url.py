@@ -6,36 +6,27 @@ from contextlib import ExitStack
 
 import pytest
 
-from harness.https_server import HttpsServer, Response, free_port_on, make_test_ca
-from harness.net_probe import private_env, run_net_probe
+from harness.https_server import HttpsServer, Response
+from harness.net_probe import run_net_probe
+from harness.ports import LOOPBACK_HOSTS, free_port
+from harness.sandbox import private_env
 
-HOSTS = ["127.0.0.1", "127.0.0.2", "127.0.0.3"]
 OK = Response(200, b"OK")
 INVALID_BOX = "error: Developer setting is no valid subdomain to localhost! (must be subdomain:port)"
 NOT_REACHED_BOX = "error: Developer subdomain not reached!"
-
-
-@pytest.fixture(scope="module")
-def ca(tmp_path_factory):
-    return make_test_ca(tmp_path_factory.mktemp("ca"))
-
-
-@pytest.fixture(scope="module")
-def untrusted_ca(tmp_path_factory):
-    return make_test_ca(tmp_path_factory.mktemp("untrusted-ca"))
 
 
 class Servers:
     """The numbered servers on one common port; None in answers = not running."""
 
     def __init__(self, ca, answers, path="/pc/check.html"):
-        self.port = free_port_on(HOSTS)
+        self.port = free_port(*LOOPBACK_HOSTS)
         self.template = f"127.0.0.%id%:{self.port}"
         self._stack = ExitStack()
         self.servers = {}
         for n, answer in enumerate(answers, start=1):
             if answer is not None:
-                s = HttpsServer(HOSTS[n - 1], self.port, ca, {path: answer})
+                s = HttpsServer(LOOPBACK_HOSTS[n - 1], self.port, ca, {path: answer})
                 self.servers[n] = self._stack.enter_context(s)
 
     def base(self, n, path="/pc/"):
@@ -126,8 +117,8 @@ def test_no_server_answers(tmp_path, ca, servers):
     assert errors[0] == "ERROR:  [404]" and errors[2] == "ERROR:  [200]" and len(errors) == 3
 
 
-def test_untrusted_numbered_server_is_refused(tmp_path, ca, untrusted_ca, servers):
-    s = Servers(untrusted_ca, [OK, None, None])
+def test_untrusted_numbered_server_is_refused(tmp_path, ca, other_ca, servers):
+    s = Servers(other_ca, [OK, None, None])
     try:
         res = app_url(tmp_path, ca, s.template)
         assert res["runs"][0]["url"] == ""
@@ -146,9 +137,9 @@ def test_beta_selects_the_qa_channel(tmp_path, ca, servers, beta):
 
 
 def test_developer_server_with_untrusted_certificate_wins_even_with_beta(
-        tmp_path, ca, untrusted_ca, servers):
+        tmp_path, ca, other_ca, servers):
     s = servers([OK, OK, OK])
-    with HttpsServer("127.0.0.1", 0, untrusted_ca, {"/check.html": OK}) as dev:
+    with HttpsServer("127.0.0.1", 0, other_ca, {"/check.html": OK}) as dev:
         res = app_url(tmp_path, ca, s.template,
                       settings=[("developer", f"dev1:{dev.port}"), ("beta", "1")])
         base = f"https://dev1.localhost:{dev.port}/"
@@ -163,7 +154,7 @@ def test_developer_server_with_untrusted_certificate_wins_even_with_beta(
 
 def test_developer_server_not_reached_falls_back(tmp_path, ca, servers):
     s = servers([OK, OK, OK])
-    dead = free_port_on(["127.0.0.1"])
+    dead = free_port()
     res = app_url(tmp_path, ca, s.template, settings=[("developer", f"dev1:{dead}")])
     assert res["boxes"] == [NOT_REACHED_BOX]
     assert res["runs"] == [{"url": s.base(1) + "velomark.html", "channel": "release", "mode": "release"}]

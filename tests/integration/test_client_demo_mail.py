@@ -8,12 +8,12 @@ import email.policy
 import hashlib
 import subprocess
 
-from harness.client_run import SOURCE_DIR
-from harness.fixtures import display  # noqa: F401  (pytest fixture)
-from harness.real_client import application_servers, app_routes, build_ca, real_client
 from harness.app_server import BRIDGE_PAGE_HELPERS
+from harness.demo import DemoProgram
 from harness.ini import ini_value
-from smtp_loopback import free_port
+from harness.paths import source_path
+from harness.ports import free_port
+from harness.real_client import application_servers, app_routes, build_ca, real_client
 
 DRIVER = """
 <script>
@@ -47,7 +47,7 @@ DRIVER = """
 
 
 def demo_page(smtp_url):
-    html = (SOURCE_DIR / "demo" / "www" / "velomark.html").read_text()
+    html = source_path("demo", "www", "velomark.html").read_text()
     driver = DRIVER.replace("SMTP", repr(smtp_url))
     return html.replace("</head>", BRIDGE_PAGE_HELPERS + "</head>").replace("</body>", driver + "</body>")
 
@@ -56,14 +56,10 @@ def test_demo_page_sends_through_the_demo_smtp_server(display, tmp_path):
     ca = build_ca()
     port = free_port()
     store = tmp_path / "mail"
-    server = subprocess.Popen(
-        ["/usr/bin/python3", str(SOURCE_DIR / "demo" / "smtp_server.py"), "--port", str(port),
-         "--store", str(store), "--ca-dir", str(ca.ca_file.parent)],
-        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    try:
-        first = server.stdout.readline()
-        assert first.startswith(f"smtp server on 127.0.0.1 port {port}"), first
-        assert "STARTTLS offered" in first
+    with DemoProgram("smtp_server.py", "--port", port, "--store", store,
+                     "--ca-dir", ca.ca_file.parent, ready=f"smtp server on 127.0.0.1 port {port}",
+                     stderr=subprocess.STDOUT) as server:
+        assert "STARTTLS offered" in server.first_line
         routes = app_routes(demo_page(f"smtp://127.0.0.1:{port}"))
         with application_servers({"127.0.0.1": routes}) as servers:
             app = servers["127.0.0.1"]
@@ -73,9 +69,7 @@ def test_demo_page_sends_through_the_demo_smtp_server(display, tmp_path):
                 assert run.wait_exit(30) == 0
                 ini = run.ini_text()
             assert "driver-error" not in app.results
-    finally:
-        server.terminate()
-        output = server.communicate(timeout=10)[0]
+    output = server.output
     assert server.returncode == 0, output
 
     stored = sorted(store.glob("*.eml"))

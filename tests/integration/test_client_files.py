@@ -6,7 +6,6 @@ import base64
 import os
 
 from harness.client_run import wait_for
-from harness.fixtures import display  # noqa: F401  (pytest fixture)
 from harness.real_client import application_servers, app_routes, page, real_client
 
 LIMIT = 20971520
@@ -30,13 +29,9 @@ SCRIPT = """
 """.replace("TITLE", TITLE)
 
 
-def visible_windows(display, name):
-    return display.xdotool("search", "--onlyvisible", "--name", name, check=False).split()
-
-
 def gone(display, name, window, timeout):
     try:
-        wait_for(lambda: window not in visible_windows(display, name), timeout, "window to close")
+        wait_for(lambda: window not in display.windows(name), timeout, "window to close")
         return True
     except AssertionError:
         return False

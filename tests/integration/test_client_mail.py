@@ -13,7 +13,6 @@ import json
 import os
 import subprocess
 
-from harness.fixtures import display  # noqa: F401  (pytest fixture)
 from harness.real_client import application_servers, app_routes, build_ca, page, real_client
 from smtp_loopback import DroppingServer, SmtpServer, curl_error_text
 
@@ -127,8 +126,7 @@ def test_send_mail_results_and_address_book(display, tmp_path):
     # AUTH is offered but not required, so a client that logged in anyway would show.
     plain = SmtpServer(credentials=("someone", PASSWORD), auth_required=False,
                        refuse={"refused@example.org"})
-    tls = SmtpServer(mode="require-starttls", certs=(ca.ca_file, ca.cert_file, ca.key_file),
-                     credentials=("user", PASSWORD))
+    tls = SmtpServer(mode="require-starttls", ca=ca, credentials=("user", PASSWORD))
     with plain, tls, DroppingServer() as dropping:
         script = (SCRIPT.replace("@PLAIN@", json.dumps(f"smtp://127.0.0.1:{plain.port}"))
                   .replace("@BARE@", json.dumps(f"127.0.0.1:{plain.port}"))

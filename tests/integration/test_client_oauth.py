@@ -11,32 +11,27 @@ a token the service issued.
 """
 
 import base64
-import contextlib
 import itertools
 import json
-import os
 import re
 import ssl
-import subprocess
-import sys
 import threading
-from pathlib import Path
 from urllib.parse import parse_qsl, urlencode
 
 import pytest
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import MISSING, AuthResult
 
-from harness.fixtures import display  # noqa: F401  (pytest fixture)
-from harness.https_server import SOURCE_DIR, HttpsServer, Response
+from harness.demo import DemoProgram, demo_module
+from harness.fake_browser import BrowserStandIn
+from harness.https_server import HttpsServer, Response
+from harness.ports import free_port
 from harness.real_client import app_routes, application_servers, build_ca, build_setting, page, \
     real_client
-from smtp_loopback import Recorder, curl_error_text, free_port
+from smtp_loopback import Recorder, curl_error_text
 
-sys.path.insert(0, str(SOURCE_DIR / "demo"))
-import oauth_tokens  # noqa: E402
+oauth_tokens = demo_module("oauth_tokens")
 
-FAKE_BROWSER = Path(__file__).resolve().parent / "harness" / "fake_browser.py"
 REDIRECT_URI = "http://localhost:8100/tessel"
 LOGIN = "me+mail@example.org"
 STATE_INVALID = "ERROR: Failed xsf validation (state invalid)"
@@ -238,15 +233,7 @@ class Session:
     def __init__(self, display, tmp_path, **browser_env):
         self.display = display
         self.tmp = tmp_path
-        self.visits_file = tmp_path / "browser.jsonl"
-        bin_dir = tmp_path / "browser-bin"
-        bin_dir.mkdir()
-        opener = bin_dir / "xdg-open"
-        opener.write_text(f"#!/bin/sh\nexec /usr/bin/python3 {FAKE_BROWSER} \"$@\"\n")
-        opener.chmod(0o755)
-        self.env = {"PATH": f"{bin_dir}:{os.environ['PATH']}",
-                    "FAKE_BROWSER_CA": str(build_ca().ca_file),
-                    "FAKE_BROWSER_OUT": str(self.visits_file), **browser_env}
+        self.browser = BrowserStandIn(tmp_path, build_ca().ca_file, **browser_env)
 
     def run(self, security, smtp_url, sends):
         """Runs the client on mail_page; the answers of the sends in order."""
@@ -254,17 +241,13 @@ class Session:
         with application_servers({"127.0.0.1": routes}) as servers:
             server = servers["127.0.0.1"]
             log = self.tmp / "log.txt"
-            with real_client(self.display, self.tmp, args=["-l", str(log)], env=self.env) as run:
+            with real_client(self.display, self.tmp, args=["-l", str(log)],
+                             env=self.browser.env) as run:
                 answers = [server.wait_result(f"send{i}", timeout=90) for i in range(1, sends + 1)]
                 assert server.wait_result("alive") == {"ok": security}
                 assert run.wait_exit(30) == 0
         self.log = log.read_bytes().decode(errors="replace")
         return answers
-
-    def browser_runs(self):
-        if not self.visits_file.exists():
-            return []
-        return [json.loads(line) for line in self.visits_file.read_text().splitlines()]
 
 
 @pytest.mark.parametrize("security, provider, scope_end, scheme", [
@@ -279,7 +262,7 @@ def test_sign_in_then_the_refresh_token_serves_the_next_send(display, tmp_path, 
 
     assert answers == [{"ok": ""}, {"ok": ""}]
     # One browser round trip; the second send refreshed silently.
-    [run] = session.browser_runs()
+    [run] = session.browser.runs()
     assert "error" not in run, run
     assert run["status"] == 302 and run["location"].startswith(REDIRECT_URI + "?")
     assert b"Thank you! You can now close this window." in base64.b64decode(run["answer"])
@@ -323,7 +306,7 @@ def test_failures_answer_the_page_and_the_client_goes_on(display, tmp_path):
     ]
     # The first three sends ran the browser (no refresh token survived the
     # failures); the fourth refreshed.
-    assert len(session.browser_runs()) == 3
+    assert len(session.browser.runs()) == 3
     assert [f["grant_type"] for _, f in service.grants] == [
         "authorization_code", "authorization_code", "refresh_token"]
     assert len(smtp.recorder.messages) == 1
@@ -333,22 +316,12 @@ def test_failures_answer_the_page_and_the_client_goes_on(display, tmp_path):
     assert (f"ERROR: Failed to receive a bearer oauth2 token: {STATE_INVALID}" in session.log)
 
 
-@contextlib.contextmanager
 def demo_sign_in_service(key_file):
     """demo/oauth_server.py on the provider port of this build, with the
     build's CA."""
-    proc = subprocess.Popen(["/usr/bin/python3", str(SOURCE_DIR / "demo" / "oauth_server.py"),
-                             "--port", str(provider_port()),
-                             "--ca-dir", str(build_ca().ca_file.parent),
-                             "--key-file", str(key_file)],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    try:
-        line = proc.stdout.readline()
-        assert line.startswith("demo sign-in service on"), line
-        yield
-    finally:
-        proc.terminate()
-        proc.wait(timeout=10)
+    return DemoProgram("oauth_server.py", "--port", provider_port(),
+                       "--ca-dir", build_ca().ca_file.parent, "--key-file", key_file,
+                       ready="demo sign-in service on")
 
 
 def test_the_demo_sign_in_service_round_trip(display, tmp_path):
@@ -362,6 +335,6 @@ def test_the_demo_sign_in_service_round_trip(display, tmp_path):
         session = Session(display, tmp_path, FAKE_BROWSER_CLICK="Allow")
         answers = session.run("ms", smtp.url, 2)
     assert answers == [{"ok": ""}, {"ok": ""}]
-    [run] = session.browser_runs()
+    [run] = session.browser.runs()
     assert run["clicked"] == "Allow" and run["status"] == 303, run
     assert [(m["login"], m["tls"]) for m in smtp.recorder.messages] == [(LOGIN, True)] * 2

@@ -9,7 +9,6 @@ import threading
 import pytest
 
 from harness.client_run import wait_for
-from harness.fixtures import display  # noqa: F401  (pytest fixture)
 from harness.ini import ini_value
 from harness.real_client import app_routes, application_servers, loopback_application_port, page, real_client
 

@@ -8,19 +8,17 @@ import json
 import re
 import smtplib
 import ssl
-import subprocess
-import sys
 from urllib.parse import parse_qsl, urlencode, urlsplit
 
 import pytest
 
 from aiosmtpd.controller import Controller
 
-from harness.https_server import SOURCE_DIR, free_port_on
-from smtp_loopback import Recorder, free_port
+from harness.demo import DemoProgram, demo_module
+from harness.ports import free_port
+from smtp_loopback import Recorder
 
-sys.path.insert(0, str(SOURCE_DIR / "demo"))
-import oauth_tokens  # noqa: E402
+oauth_tokens = demo_module("oauth_tokens")
 
 REDIRECT = "http://localhost:8100/tessel"
 CLIENT = "client-1.apps.example"
@@ -29,20 +27,12 @@ CLIENT = "client-1.apps.example"
 @pytest.fixture(scope="module")
 def service(tmp_path_factory):
     folder = tmp_path_factory.mktemp("demo-oauth")
-    port = free_port_on(["127.0.0.1"])
+    port = free_port()
     key_file = folder / "token.key"
-    proc = subprocess.Popen(["/usr/bin/python3", str(SOURCE_DIR / "demo" / "oauth_server.py"),
-                             "--port", str(port), "--ca-dir", str(folder / "ca"),
-                             "--key-file", str(key_file)],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    try:
-        line = proc.stdout.readline()
-        assert line.startswith("demo sign-in service on"), line
+    with DemoProgram("oauth_server.py", "--port", port, "--ca-dir", folder / "ca",
+                     "--key-file", key_file, ready="demo sign-in service on"):
         context = ssl.create_default_context(cafile=str(folder / "ca" / "ca.pem"))
         yield Client(port, context), oauth_tokens.load_key(key_file)
-    finally:
-        proc.terminate()
-        proc.wait(timeout=10)
 
 
 class Client:

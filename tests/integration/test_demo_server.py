@@ -1,30 +1,20 @@
 """The bundled demo server answers the client's probe and serves the page."""
 
-import subprocess
-
 import pytest
 
-from harness.https_server import SOURCE_DIR, free_port_on
-from harness.net_probe import private_env, run_net_probe
-
-HOSTS = ["127.0.0.1", "127.0.0.2", "127.0.0.3"]
+from harness.demo import DemoProgram
+from harness.net_probe import run_net_probe
+from harness.ports import LOOPBACK_HOSTS, free_port
+from harness.sandbox import private_env
 
 
 @pytest.fixture
 def demo(tmp_path):
-    port = free_port_on(HOSTS)
+    port = free_port(*LOOPBACK_HOSTS)
     ca_dir = tmp_path / "ca"
-    proc = subprocess.Popen(["/usr/bin/python3", str(SOURCE_DIR / "demo" / "server.py"),
-                             "--port", str(port), "--ca-dir", str(ca_dir)],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    try:
-        # The first line is printed once all three servers listen.
-        line = proc.stdout.readline()
-        assert line.startswith("demo servers on"), line
+    # The first line is printed once all three servers listen.
+    with DemoProgram("server.py", "--port", port, "--ca-dir", ca_dir, ready="demo servers on"):
         yield port, ca_dir / "ca.pem"
-    finally:
-        proc.terminate()
-        proc.wait(timeout=10)
 
 
 def test_demo_server_is_chosen_and_serves_the_page(tmp_path, demo):

@@ -9,7 +9,7 @@ import threading
 
 import pytest
 
-from harness.xvfb import Xvfb, wait_until
+from harness.paths import program
 
 ASK_PROXY = ("Enter the proxy server. Examples:\n"
              "- http://domainOrIP:port {username:password}\n"
@@ -23,12 +23,9 @@ class Probe:
     """One run of tests/tools/dialog_probe; its JSON lines arrive in a queue."""
 
     def __init__(self, args, env, cwd):
-        build = os.environ.get("VELOMARK_BUILD_DIR")
-        assert build, "VELOMARK_BUILD_DIR is not set (run through ctest)"
-        binary = os.path.join(build, "tests", "dialog_probe")
-        assert os.access(binary, os.X_OK), f"{binary} is not built"
-        self.proc = subprocess.Popen([binary, *args], env=env, cwd=cwd, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True, start_new_session=True)
+        self.proc = subprocess.Popen([program("tests", "dialog_probe"), *args], env=env, cwd=cwd,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                     start_new_session=True)
         self.lines = queue.Queue()
         self._peeked = []
         self.stderr = []
@@ -74,12 +71,6 @@ class Probe:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
-
-
-@pytest.fixture
-def display():
-    with Xvfb() as x:
-        yield x
 
 
 @pytest.fixture

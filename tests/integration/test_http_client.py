@@ -4,21 +4,13 @@ import os
 
 import pytest
 
-from harness.https_server import HttpsServer, Request, Response, free_port_on, make_test_ca
-from harness.net_probe import private_env, run_net_probe
+from harness.https_server import HttpsServer, Request, Response
+from harness.net_probe import run_net_probe
+from harness.ports import free_port
+from harness.sandbox import private_env
 
 CURLE_PEER_FAILED_VERIFICATION = 60
 BIG = b"x" * 2000
-
-
-@pytest.fixture(scope="module")
-def ca(tmp_path_factory):
-    return make_test_ca(tmp_path_factory.mktemp("ca"))
-
-
-@pytest.fixture(scope="module")
-def other_ca(tmp_path_factory):
-    return make_test_ca(tmp_path_factory.mktemp("other-ca"))
 
 
 def echo(req: Request):
@@ -115,7 +107,7 @@ def test_post_form(tmp_path, server, ca):
 
 
 def test_environment_proxy_is_ignored_but_the_proxy_slot_is_used(tmp_path, server, ca):
-    (dead_port,) = [free_port_on(["127.0.0.1"])]
+    dead_port = free_port()
     dead = f"http://127.0.0.1:{dead_port}"
     env = {name: dead for name in ("https_proxy", "HTTPS_PROXY", "http_proxy", "ALL_PROXY", "all_proxy")}
     res = fetch(tmp_path, server.url("/hello"), "--ca", ca.ca_file, **env)

@@ -7,9 +7,8 @@ import signal
 
 import pytest
 
-from harness.app_server import AppServer, TestCa, page
+from harness.app_server import AppServer, page
 from harness.client_run import ClientRun, client_binary, wait_for
-from harness.fixtures import display  # noqa: F401
 from harness.http_proxy import HttpProxy
 from harness.ini import ini_value
 
@@ -27,8 +26,7 @@ def test_the_loop_ends_with_exit_code_0(display, tmp_path, how):
     if how == "closeApp":
         script += "window.closeApp(1, 2, 3);"
     with AppServer(routes={"/app.html": page(script)}) as server:
-        run = ClientRun(display, tmp_path)
-        run.set_app_url(server.url("/app.html"))
+        run = ClientRun(display, tmp_path, url=server.url("/app.html"))
         with run:
             window = display.wait_for_window("velomark client")
             assert display.xdotool("getwindowname", window) == TITLE
@@ -73,8 +71,7 @@ def test_a_file_to_open_that_is_not_there_ends_the_run_early(display, tmp_path, 
     elif kind == "directory":
         path.mkdir()
     with AppServer(routes={"/app.html": page("")}) as server:
-        run = ClientRun(display, tmp_path, args=["-i", str(path)])
-        run.set_app_url(server.url("/app.html"))
+        run = ClientRun(display, tmp_path, args=["-i", str(path)], url=server.url("/app.html"))
         with run:
             assert run.wait_exit(30) == 0
         assert f"File [{path}] not found!" in run.log_text()
@@ -86,8 +83,8 @@ def test_a_file_to_open_marks_the_application_url(display, tmp_path, args):
     path = tmp_path / "message.tsf"
     path.write_bytes(b"From: a@example.org\r\n\r\nbody")
     with AppServer(routes={"/app.html": page("await report('loaded', location.search);")}) as server:
-        run = ClientRun(display, tmp_path, args=[a.format(file=path) for a in args])
-        run.set_app_url(server.url("/app.html"))
+        run = ClientRun(display, tmp_path, args=[a.format(file=path) for a in args],
+                        url=server.url("/app.html"))
         with run:
             assert server.wait_result("loaded") == "?o=1"
 
@@ -126,8 +123,7 @@ def test_new_windows_and_openURL_go_to_the_system_opener(display, tmp_path):
     """
     html = page(script).replace("<body>", "<body>" + body)
     with AppServer(routes={"/app.html": html}) as server:
-        run = ClientRun(display, tmp_path)
-        run.set_app_url(server.url("/app.html"))
+        run = ClientRun(display, tmp_path, url=server.url("/app.html"))
         with run:
             window = display.wait_for_window("velomark client")
             server.wait_result("ready")
@@ -143,8 +139,7 @@ def test_new_windows_and_openURL_go_to_the_system_opener(display, tmp_path):
 def test_a_killed_web_process_is_logged_and_the_page_comes_back(display, tmp_path):
     script = "await report('load', await outcome(() => window.getSetting('k', 'back')));"
     with AppServer(routes={"/app.html": page(script)}) as server:
-        run = ClientRun(display, tmp_path)
-        run.set_app_url(server.url("/app.html"))
+        run = ClientRun(display, tmp_path, url=server.url("/app.html"))
         with run:
             assert server.wait_result("load") == {"ok": "back"}
 
@@ -166,14 +161,12 @@ def test_a_killed_web_process_is_logged_and_the_page_comes_back(display, tmp_pat
 
 
 @pytest.mark.parametrize("trusted", [True, False])
-def test_https_pages_are_checked_against_the_extra_ca(display, tmp_path, trusted):
-    ca = TestCa(tmp_path / "ca")
-    other = TestCa(tmp_path / "other")
+def test_https_pages_are_checked_against_the_extra_ca(display, tmp_path, ca, other_ca, trusted):
     script = "await report('secure', await outcome(() => window.getSetting('k', location.protocol)));"
     with AppServer(routes={"/app.html": page(script)}, ca=ca) as server:
-        extra = ca.ca_file if trusted else other.ca_file
-        run = ClientRun(display, tmp_path, env={"VELOMARK_TEST_EXTRA_CA": str(extra)})
-        run.set_app_url(server.url("/app.html"))
+        extra = ca.ca_file if trusted else other_ca.ca_file
+        run = ClientRun(display, tmp_path, env={"VELOMARK_TEST_EXTRA_CA": str(extra)},
+                        url=server.url("/app.html"))
         with run:
             if trusted:
                 assert server.wait_result("secure") == {"ok": "https:"}
@@ -182,14 +175,13 @@ def test_https_pages_are_checked_against_the_extra_ca(display, tmp_path, trusted
                 assert server.results == {}
 
 
-def test_a_page_on_another_extra_ca_host_loads_after_its_certificate_is_checked(display, tmp_path):
+def test_a_page_on_another_extra_ca_host_loads_after_its_certificate_is_checked(display, tmp_path, ca):
     # The application's host is allowed before the first load; a host that a
     # link leads to later goes through the engine's TLS failure and a retry.
-    ca = TestCa(tmp_path / "ca")
     with AppServer("127.0.0.2", routes={"/next.html": page("report('next', location.href);")}, ca=ca) as other, \
             AppServer(routes={"/app.html": page(f"location.href = {other.url('/next.html')!r};")}, ca=ca) as app:
-        run = ClientRun(display, tmp_path, env={"VELOMARK_TEST_EXTRA_CA": str(ca.ca_file)})
-        run.set_app_url(app.url("/app.html"))
+        run = ClientRun(display, tmp_path, env={"VELOMARK_TEST_EXTRA_CA": str(ca.ca_file)},
+                        url=app.url("/app.html"))
         with run:
             assert other.wait_result("next", timeout=60) == other.url("/next.html")
         assert "refused" not in run.log_text()
@@ -215,8 +207,8 @@ def test_the_web_view_goes_through_its_proxy_with_the_credentials(display, tmp_p
     script = "await report('proxied', await outcome(() => window.getSetting('k', 'via proxy')));"
     with AppServer(host="127.0.0.3", routes={"/app.html": page(script)}) as server, \
             HttpProxy("ProxyUser", "s3cret") as proxy:
-        run = ClientRun(display, tmp_path, env={"VELOMARK_TEST_PROXY": f"127.0.0.1 {proxy.port} ProxyUser {password}"})
-        run.set_app_url(server.url("/app.html"))
+        run = ClientRun(display, tmp_path, env={"VELOMARK_TEST_PROXY": f"127.0.0.1 {proxy.port} ProxyUser {password}"},
+                        url=server.url("/app.html"))
         with run:
             if password == "wrong":
                 # Refused credentials are not offered again and again.

@@ -10,22 +10,17 @@ loopback listener with a code and the state, and follows that redirect.
 
 import base64
 import json
-import os
 import socket
-import stat
 import subprocess
-import sys
-from pathlib import Path
-from urllib.parse import parse_qsl, quote
+from urllib.parse import parse_qsl
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness.https_server import HttpsServer, Response, free_port_on, make_test_ca  # noqa: E402
-from harness.net_probe import BUILD_DIR, private_env  # noqa: E402
-
-OAUTH_PROBE = BUILD_DIR / "tests" / "oauth_probe"
-FAKE_BROWSER = Path(__file__).resolve().parent / "harness" / "fake_browser.py"
+from harness.fake_browser import BrowserStandIn
+from harness.https_server import HttpsServer, Response
+from harness.paths import program
+from harness.ports import free_port
+from harness.sandbox import private_env
 
 MS_ID = "0b1c2d3e-aaaa-bbbb-cccc-0123456789ab"
 GOOGLE_ID = "123456789012-abcdefghijklmnopqrstuvwxyz012345.apps.googleusercontent.test"
@@ -48,11 +43,6 @@ PAGE = ("HTTP/1.1 200 OK\nServer: tessel\nContent-Type: text/html; charset=UTF-8
         "<p>Vielen Dank! Sie können dieses Fenster jetzt schliessen.</p>"
         "<p>Merci beaucoup ! Vous pouvez maintenant fermer cette fenêtre.</p>"
         "</div></body></html>").encode()
-
-
-@pytest.fixture(scope="module")
-def ca(tmp_path_factory):
-    return make_test_ca(tmp_path_factory.mktemp("ca"))
 
 
 class Providers:
@@ -111,20 +101,14 @@ class Probe:
         self.tmp = tmp_path
         self.ca = ca
         self.providers = providers
-        self.port = free_port_on(["127.0.0.1"])
+        self.binary = program("tests", "oauth_probe")
+        self.port = free_port()
         self.log = tmp_path / "log.txt"
-        self.visits_file = tmp_path / "browser.jsonl"
-        bin_dir = tmp_path / "bin"
-        bin_dir.mkdir()
-        opener = bin_dir / "xdg-open"
-        opener.write_text(f"#!/bin/sh\nexec /usr/bin/python3 {FAKE_BROWSER} \"$@\"\n")
-        opener.chmod(opener.stat().st_mode | stat.S_IXUSR)
-        self.env = private_env(tmp_path, PATH=f"{bin_dir}:{os.environ['PATH']}",
-                               FAKE_BROWSER_CA=str(ca.ca_file),
-                               FAKE_BROWSER_OUT=str(self.visits_file))
+        self.browser = BrowserStandIn(tmp_path, ca.ca_file)
+        self.env = private_env(tmp_path, **self.browser.env)
 
     def run(self, *steps, timeout=None, trust=True, browser_mode="follow"):
-        args = [str(OAUTH_PROBE), *self.providers.host_args(), "--port", str(self.port),
+        args = [str(self.binary), *self.providers.host_args(), "--port", str(self.port),
                 "--log", str(self.log)]
         if trust:
             args += ["--ca", str(self.ca.ca_file)]
@@ -138,11 +122,6 @@ class Probe:
         self.state = out["state"]
         return out
 
-    def visits(self):
-        if not self.visits_file.exists():
-            return []
-        return [json.loads(line) for line in self.visits_file.read_text().splitlines()]
-
     def log_lines(self):
         return self.log.read_bytes().decode().split("\r\n")[:-1]
 
@@ -153,7 +132,6 @@ class Probe:
 
 @pytest.fixture
 def probe(tmp_path, ca, providers):
-    assert OAUTH_PROBE.exists(), f"{OAUTH_PROBE} is not built"
     return Probe(tmp_path, ca, providers)
 
 
@@ -172,7 +150,7 @@ def test_google_sign_in_then_the_kept_refresh_token_is_reused(probe, providers):
     assert results(out) == [("AT1", "RT/1+x"), ("AT2", "RT/1+x")]
 
     # One browser run: the second send refreshed silently.
-    [visit] = probe.visits()
+    [visit] = probe.browser.runs()
     state = probe.state
     assert visit["url"] == (
         f"https://127.0.0.1:{providers.authorize.port}/o/oauth2/auth?response_type=code&"
@@ -220,7 +198,7 @@ def test_microsoft_grants_carry_no_secret_and_the_scope_space_is_escaped(probe, 
                                (200, b'{"access_token":"M2","refresh_token":"MR2"}')]
     out = probe.run("--send", "ms", "", "--acquire", "MS", "")
     assert results(out) == [("M1", "MR1"), ("M2", "MR2")]
-    [visit] = probe.visits()
+    [visit] = probe.browser.runs()
     assert visit["url"] == (
         f"https://127.0.0.1:{providers.authorize.port}/consumers/oauth2/v2.0/authorize?"
         f"response_type=code&client_id={MS_ID}&redirect_uri={probe.redirect_uri}&"
@@ -239,7 +217,7 @@ def test_a_refused_refresh_is_followed_by_a_sign_in_in_the_same_call(probe, prov
                                (200, b'{"access_token":"NEWAT","refresh_token":"NEWRT"}')]
     out = probe.run("--refresh", "OLD", "--send", "ms", "me@x.test")
     assert results(out)[1] == ("NEWAT", "NEWRT")
-    assert len(probe.visits()) == 1
+    assert len(probe.browser.runs()) == 1
     assert [dict(parse_qsl(b))["grant_type"] for b in bodies(providers)] == [
         "refresh_token", "authorization_code"]
     assert "refresh_token=OLD&" in bodies(providers)[0]
@@ -250,7 +228,7 @@ def test_an_empty_refresh_token_in_the_answer_leaves_the_slot_alone(probe, provi
                                (200, b'{"access_token":"B","refresh_token":"R2"}')]
     out = probe.run("--refresh", "KEEP", "--send", "google", "x", "--send", "google", "x")
     assert results(out)[1:] == [("A", "KEEP"), ("B", "R2")]
-    assert probe.visits() == []
+    assert probe.browser.runs() == []
     assert "refresh_token=R2" not in "".join(bodies(providers))
 
 
@@ -282,7 +260,7 @@ def test_sign_in_results(probe, providers, name, redirect_query, browser_mode, r
     assert results(out)[1] == (result, slot), name
     assert log_line in probe.log_lines()
     if browser_mode != "close":
-        assert base64.b64decode(probe.visits()[0]["answer"]) == PAGE
+        assert base64.b64decode(probe.browser.runs()[0]["answer"]) == PAGE
 
 
 def test_an_empty_code_is_passed_back_without_a_token_request(probe, providers):

@@ -9,8 +9,7 @@ import re
 
 import pytest
 
-from smtp_loopback import (DroppingServer, SmtpServer, curl_error_text, make_test_ca,
-                           run_send)
+from smtp_loopback import DroppingServer, SmtpServer, curl_error_text, run_send
 
 CURLE_UNSUPPORTED_PROTOCOL = 1
 CURLE_BAD_FUNCTION_ARGUMENT = 43
@@ -22,11 +21,6 @@ CURLE_AUTH_ERROR = 94
 
 FALLBACK_TEXT = "Please view this message in a modern HTML enabled email program."
 UUID = r"[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}"
-
-
-@pytest.fixture(scope="module")
-def certs(tmp_path_factory):
-    return make_test_ca(tmp_path_factory.mktemp("ca"))
 
 
 def request(port, scheme="smtp", **fields):
@@ -167,10 +161,10 @@ def test_envelope_keeps_blanks_and_stops_at_255_fields(tmp_path):
     # Required TLS that the server does not offer is an error.
     ("plain", "smtp", "tls", {}, CURLE_USE_SSL_FAILED, None),
 ])
-def test_tls_modes(tmp_path, certs, mode, scheme, security, env, expect_code, expect_tls):
-    with SmtpServer(mode, certs) as server:
+def test_tls_modes(tmp_path, ca, mode, scheme, security, env, expect_code, expect_tls):
+    with SmtpServer(mode, ca) as server:
         answer = run_send(request(server.port, scheme, security=security,
-                                  extraCaFile=str(certs[0])), tmp_path, env)
+                                  extraCaFile=str(ca.ca_file)), tmp_path, env)
     assert answer["resultCode"] == expect_code, answer
     assert answer["resultText"] == curl_error_text(expect_code)
     if expect_code == 0:
@@ -187,11 +181,11 @@ def test_tls_modes(tmp_path, certs, mode, scheme, security, env, expect_code, ex
     (False, "1", 0),
     (False, " $1", 0),
 ])
-def test_certificate_checks(tmp_path, certs, extra_ca, ignore_ssl, expect_code):
+def test_certificate_checks(tmp_path, ca, extra_ca, ignore_ssl, expect_code):
     env = {} if ignore_ssl is None else {"TS_IGNORESSL": ignore_ssl}
-    with SmtpServer("implicit", certs) as server:
+    with SmtpServer("implicit", ca) as server:
         answer = run_send(request(server.port, "smtps", security="tls",
-                                  extraCaFile=str(certs[0]) if extra_ca else ""),
+                                  extraCaFile=str(ca.ca_file) if extra_ca else ""),
                           tmp_path, env)
     assert answer["resultCode"] == expect_code, answer
 
@@ -201,12 +195,12 @@ def test_certificate_checks(tmp_path, certs, extra_ca, ignore_ssl, expect_code):
     ("s3cret p\u00e4ss", 0),
     ("wrong", CURLE_LOGIN_DENIED),
 ])
-def test_auth_with_login_and_password(tmp_path, certs, mechanism, password, expect_code):
+def test_auth_with_login_and_password(tmp_path, ca, mechanism, password, expect_code):
     credentials = ("user@example.com", "s3cret p\u00e4ss")
-    with SmtpServer("require-starttls", certs, credentials=credentials,
+    with SmtpServer("require-starttls", ca, credentials=credentials,
                     mechanisms=[mechanism]) as server:
         answer = run_send(request(server.port, security="tls", login=credentials[0],
-                                  password=password, extraCaFile=str(certs[0])), tmp_path)
+                                  password=password, extraCaFile=str(ca.ca_file)), tmp_path)
     assert answer["resultCode"] == expect_code, answer
     if expect_code == 0:
         assert server.recorder.logins == [(mechanism, credentials[0])]
@@ -226,11 +220,11 @@ def test_login_is_used_whatever_the_security(tmp_path):
     assert only_message(server)["tls"] is False
 
 
-def test_bearer_token_goes_out_as_xoauth2(tmp_path, certs):
-    with SmtpServer("starttls", certs, credentials=("x", "y"), mechanisms=["XOAUTH2"]) as server:
+def test_bearer_token_goes_out_as_xoauth2(tmp_path, ca):
+    with SmtpServer("starttls", ca, credentials=("x", "y"), mechanisms=["XOAUTH2"]) as server:
         answer = run_send(request(server.port, security="ms", login="me@example.com",
                                   password="", bearerToken="tok-123",
-                                  extraCaFile=str(certs[0])), tmp_path)
+                                  extraCaFile=str(ca.ca_file)), tmp_path)
     assert answer["ok"], answer
     assert answer["tokenProvider"] == "MS"
     assert server.recorder.bearer == ["user=me@example.com\x01auth=Bearer tok-123\x01\x01"]

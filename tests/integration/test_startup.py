@@ -4,8 +4,8 @@ import subprocess
 
 import pytest
 
-BUILD = os.environ.get("VELOMARK_BUILD_DIR", os.path.join(os.path.dirname(__file__), "../../build/dev"))
-CLIENT = os.path.join(BUILD, "src", "velomark_client")
+from harness.client_run import client_binary
+from harness.sandbox import private_folders
 
 USAGE = (
     "velomark_client usage:\n"
@@ -20,21 +20,14 @@ USAGE = (
 
 @pytest.fixture
 def sandbox(tmp_path):
-    env = {
-        "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
-        "HOME": str(tmp_path / "home"),
-        "XDG_CONFIG_HOME": str(tmp_path / "config"),
-        "TMPDIR": str(tmp_path / "tmp"),
-        "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", ""),
-    }
-    for key in ("HOME", "XDG_CONFIG_HOME", "TMPDIR"):
-        os.makedirs(env[key])
-    return env
+    # No DISPLAY: these paths must not need one.
+    return {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), **private_folders(tmp_path),
+            "ASAN_OPTIONS": os.environ.get("ASAN_OPTIONS", "")}
 
 
 @pytest.mark.parametrize("args", [["-h"], ["-?"], ["-l", "-h"], ["x.tsf", "-?"]])
 def test_usage_is_printed_byte_for_byte_and_nothing_else_happens(sandbox, args):
-    run = subprocess.run([CLIENT, *args], env=sandbox, capture_output=True, timeout=30)
+    run = subprocess.run([client_binary(), *args], env=sandbox, capture_output=True, timeout=30)
     assert run.returncode == 0
     assert run.stdout.decode() == USAGE
     # No migration, no preferences file, no log.
@@ -43,6 +36,6 @@ def test_usage_is_printed_byte_for_byte_and_nothing_else_happens(sandbox, args):
 
 
 def test_without_display_the_client_says_how_to_run_it(sandbox):
-    run = subprocess.run([CLIENT], env=sandbox, capture_output=True, timeout=30)
+    run = subprocess.run([client_binary()], env=sandbox, capture_output=True, timeout=30)
     assert run.returncode == 0
     assert b"xvfb-run" in run.stderr

@@ -2,8 +2,7 @@
 answer, bindings across reloads, and who may call."""
 
 from harness.app_server import AppServer, page
-from harness.client_run import ClientRun, wait_for
-from harness.fixtures import display  # noqa: F401
+from harness.client_run import ClientRun
 from harness.ini import ini_value
 
 
@@ -22,8 +21,7 @@ def test_answers_reach_the_page_as_parsed_json_or_undefined_or_rejection(display
                         .map(n => typeof window[n]));
     """
     with AppServer(routes={"/app.html": page(script)}) as server:
-        run = ClientRun(display, tmp_path)
-        run.set_app_url(server.url("/app.html"))
+        run = ClientRun(display, tmp_path, url=server.url("/app.html"))
         with run:
             assert server.wait_result("set") == {"undefined": True}
             assert server.wait_result("get") == {"ok": 'dark "blue"/x'}
@@ -49,8 +47,7 @@ def test_bindings_survive_reload_and_navigation(display, tmp_path):
     """
     second = "report('second', await outcome(() => window.getSetting('k', 'other')));"
     with AppServer(routes={"/app.html": page(first), "/second.html": page(second)}) as server:
-        run = ClientRun(display, tmp_path)
-        run.set_app_url(server.url("/app.html"))
+        run = ClientRun(display, tmp_path, url=server.url("/app.html"))
         with run:
             assert server.wait_result("load", count=1) == {"n": 1, "get": {"ok": "d1"}}
             assert server.wait_result("load", count=2) == {"n": 2, "get": {"ok": "d2"}}
@@ -78,8 +75,7 @@ def test_only_the_app_origins_top_level_page_may_call(display, tmp_path):
         """
         leaving = f"location.href = '{evil.url('/evil.html')}';"
         with AppServer(routes={"/framing.html": page(framing), "/leaving.html": page(leaving)}) as server:
-            run = ClientRun(display, tmp_path / "frame")
-            run.set_app_url(server.url("/framing.html"))
+            run = ClientRun(display, tmp_path / "frame", url=server.url("/framing.html"))
             with run:
                 assert server.wait_result("app") == {"undefined": True}
                 frame = evil.wait_result("frame")
@@ -91,8 +87,7 @@ def test_only_the_app_origins_top_level_page_may_call(display, tmp_path):
             assert ini_value(run.ini_text(), "WebApp", "stolen") is None
 
             # The top-level page itself moves to the other origin.
-            run = ClientRun(display, tmp_path / "top")
-            run.set_app_url(server.url("/leaving.html"))
+            run = ClientRun(display, tmp_path / "top", url=server.url("/leaving.html"))
             with run:
                 top = evil.wait_result("top")
                 assert top == {"hello": {"undefined": True}, "forged": {"error": "Bridge call refused"},
@@ -115,8 +110,7 @@ def test_binding_again_replaces_and_unbinding_removes_also_on_the_open_page(disp
       if (n === 1) location.reload();
     """
     with AppServer(routes={"/app.html": page(script)}) as server:
-        run = ClientRun(display, tmp_path)
-        run.set_app_url(server.url("/app.html"))
+        run = ClientRun(display, tmp_path, url=server.url("/app.html"))
         with run:
             assert server.wait_result("before") == {"get": {"ok": "d"}, "info": "function"}
             # The open page sees the change at once, and the next page keeps it.

@@ -6,16 +6,14 @@ to /result/<key> whose body is the JSON value. Tests wait for a key with
 wait_result(key). Every request is recorded in `requests`.
 """
 
-import http.server
 import json
 import ssl
-import subprocess
 import threading
 import time
-from pathlib import Path
 from urllib.parse import urlsplit
 
-from harness.https_server import TlsServer
+from harness.certs import TestCa
+from harness.https_server import QuietHandler, Serving, TlsServer
 
 # Script every test page includes: report() and a helper that runs a bridge
 # call and reports its outcome as {"ok": value} or {"error": message}.
@@ -40,35 +38,6 @@ def page(body_script, head=""):
             "</body></html>")
 
 
-class TestCa:
-    """A certificate authority and one server certificate for 127.0.0.0/8
-    addresses, made with the openssl command line."""
-
-    __test__ = False  # not a pytest test class despite its name
-
-    def __init__(self, folder: Path, hosts=("127.0.0.1", "127.0.0.2", "127.0.0.3")):
-        folder.mkdir(parents=True, exist_ok=True)
-        self.ca_file = folder / "ca.pem"
-        self.key_file = folder / "server.key"
-        self.cert_file = folder / "server.pem"
-        ca_key = folder / "ca.key"
-
-        def run(*args):
-            subprocess.run(["openssl", *map(str, args)], check=True, capture_output=True)
-
-        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", self.ca_file,
-            "-days", "2", "-subj", "/CN=velomark test CA",
-            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign")
-        csr = folder / "server.csr"
-        run("req", "-newkey", "rsa:2048", "-nodes", "-keyout", self.key_file, "-out", csr,
-            "-subj", "/CN=127.0.0.1")
-        ext = folder / "server.ext"
-        ext.write_text("subjectAltName=" + ",".join(f"IP:{h}" for h in hosts) +
-                       "\nextendedKeyUsage=serverAuth\nbasicConstraints=CA:FALSE\n")
-        run("x509", "-req", "-in", csr, "-CA", self.ca_file, "-CAkey", ca_key, "-CAcreateserial",
-            "-out", self.cert_file, "-days", "2", "-extfile", ext)
-
-
 class AppServer:
     """One loopback server. routes maps a path (no query) to HTML text, to
     (content type, bytes), or to a callable(request) returning one of them.
@@ -83,7 +52,7 @@ class AppServer:
         self.results = {}
         self._cond = threading.Condition()
         self._httpd = None
-        self._thread = None
+        self._serving = None
 
     @property
     def scheme(self):
@@ -99,12 +68,7 @@ class AppServer:
     def __enter__(self):
         server = self
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def log_message(self, *args):
-                pass
-
+        class Handler(QuietHandler):
             def _record(self, body):
                 parts = urlsplit(self.path)
                 with server._cond:
@@ -161,14 +125,11 @@ class AppServer:
         # and restarts a navigation when it changes web process) must not
         # stall the accept loop for every later request.
         self._httpd = TlsServer((self.host, self.port), self, context, Handler)
-        self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
-        self._thread.start()
+        self._serving = Serving(self._httpd)
         return self
 
     def __exit__(self, *exc):
-        self._httpd.shutdown()
-        self._httpd.server_close()
-        self._thread.join(10)
+        self._serving.stop()
 
     def wait_result(self, key, timeout=30, count=1):
         """The count-th value reported under key; fails after timeout seconds."""

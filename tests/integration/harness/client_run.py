@@ -11,10 +11,8 @@ import subprocess
 import time
 from pathlib import Path
 
+from harness.paths import program
 from harness.xvfb import wait_until
-
-SOURCE_DIR = Path(os.environ.get("VELOMARK_SOURCE_DIR", Path(__file__).resolve().parents[3]))
-BUILD_DIR = Path(os.environ.get("VELOMARK_BUILD_DIR", SOURCE_DIR / "build" / "dev"))
 
 XDG_OPEN_STAND_IN = """#!/bin/sh
 # Records each call, one argument per line, then an end marker.
@@ -24,11 +22,11 @@ printf -- '--end--\\n' >> "{log}"
 
 
 def client_binary():
-    return BUILD_DIR / "src" / "velomark_client"
+    return program("src", "velomark_client")
 
 
 def window_host_binary():
-    return BUILD_DIR / "tests" / "webview_host"
+    return program("tests", "webview_host")
 
 
 def wait_for(condition, timeout=30, what="condition", interval=0.05):
@@ -36,7 +34,10 @@ def wait_for(condition, timeout=30, what="condition", interval=0.05):
 
 
 class ClientRun:
-    def __init__(self, display, folder: Path, binary=None, args=(), env=None):
+    """One run of binary (the window host unless named) in folder; url, when
+    given, is the application URL the window host decides on (set_app_url)."""
+
+    def __init__(self, display, folder: Path, binary=None, args=(), env=None, url=None):
         self.display = display
         self.folder = Path(folder)
         self.binary = Path(binary or window_host_binary())
@@ -52,6 +53,8 @@ class ClientRun:
         self.proc = None
         for d in (self.config_home, self.tmp, self.bin):
             d.mkdir(parents=True, exist_ok=True)
+        if url is not None:
+            self.set_app_url(url)
 
     @property
     def ini_file(self):

@@ -12,6 +12,9 @@ With FAKE_BROWSER_CLICK set to a button's label, a sign-in page (an answer
 200 with a form) is answered the way a user does it: that button's form is
 submitted, and its redirect followed.
 One JSON line per run is appended to FAKE_BROWSER_OUT.
+
+A test sets it up with BrowserStandIn, which puts it first on PATH as
+xdg-open and reads back the runs.
 """
 
 import base64
@@ -23,6 +26,7 @@ import socket
 import ssl
 import sys
 import time
+from pathlib import Path
 from urllib.parse import urlencode, urljoin, urlsplit
 
 
@@ -118,6 +122,28 @@ def visit_redirect(location, mode):
             if not chunk:
                 return answer
             answer += chunk
+
+
+class BrowserStandIn:
+    """This program as xdg-open in folder/browser-bin, trusting ca_file;
+    env is what the program under test needs in its environment."""
+
+    def __init__(self, folder, ca_file, **settings):
+        folder = Path(folder)
+        self.out = folder / "browser.jsonl"
+        bin_dir = folder / "browser-bin"
+        bin_dir.mkdir()
+        opener = bin_dir / "xdg-open"
+        opener.write_text(f"#!/bin/sh\nexec /usr/bin/python3 {Path(__file__).resolve()} \"$@\"\n")
+        opener.chmod(0o755)
+        self.env = {"PATH": f"{bin_dir}:{os.environ['PATH']}", "FAKE_BROWSER_CA": str(ca_file),
+                    "FAKE_BROWSER_OUT": str(self.out), **settings}
+
+    def runs(self):
+        """The record of each run so far."""
+        if not self.out.exists():
+            return []
+        return [json.loads(line) for line in self.out.read_text().splitlines()]
 
 
 def main():

@@ -7,6 +7,8 @@ import http.server
 import threading
 from urllib.parse import urlsplit
 
+from harness.https_server import QuietHandler, Serving
+
 
 class HttpProxy:
     def __init__(self, user, password, host="127.0.0.1"):
@@ -22,12 +24,7 @@ class HttpProxy:
     def __enter__(self):
         proxy = self
 
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def log_message(self, *args):
-                pass
-
+        class Handler(QuietHandler):
             def _reply(self, status, headers, body):
                 self.send_response(status)
                 for k, v in headers:
@@ -66,11 +63,8 @@ class HttpProxy:
 
         self._httpd = http.server.ThreadingHTTPServer((self.host, 0), Handler)
         self._httpd.daemon_threads = True
-        self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
-        self._thread.start()
+        self._serving = Serving(self._httpd)
         return self
 
     def __exit__(self, *exc):
-        self._httpd.shutdown()
-        self._httpd.server_close()
-        self._thread.join(10)
+        self._serving.stop()

@@ -4,22 +4,16 @@ A route maps a path (without query) to a Response or to a callable that
 takes the Request and returns a Response. Every request is recorded, so a
 test can check what went over the wire. Servers run in a thread each.
 
-    ca = make_test_ca(tmp_path / "ca")
+    ca = make_test_ca(tmp_path / "ca")          # from harness.certs
     with HttpsServer("127.0.0.1", 0, ca, {"/pc/check.html": Response(200, b"OK")}) as s:
         ... s.port, s.requests ...
 """
 
 import http.server
-import os
-import socket
 import ssl
-import subprocess
 import threading
 from dataclasses import dataclass, field
-from pathlib import Path
 from urllib.parse import urlsplit
-
-SOURCE_DIR = Path(os.environ.get("VELOMARK_SOURCE_DIR", Path(__file__).resolve().parents[3]))
 
 
 @dataclass
@@ -38,36 +32,33 @@ class Request:
     body: bytes
 
 
-@dataclass
-class TestCa:
-    folder: Path
+class QuietHandler(http.server.BaseHTTPRequestHandler):
+    """The base of the test servers' handlers: HTTP/1.1, and no access log
+    lines in the test output."""
 
-    @property
-    def ca_file(self):
-        return self.folder / "ca.pem"
-
-    @property
-    def cert_file(self):
-        return self.folder / "server.pem"
-
-    @property
-    def key_file(self):
-        return self.folder / "server.key"
-
-
-def make_test_ca(folder):
-    """Runs scripts/make-test-ca.sh into folder; a failure fails the set-up."""
-    subprocess.run(["bash", str(SOURCE_DIR / "scripts" / "make-test-ca.sh"), str(folder)],
-                   check=True)
-    return TestCa(Path(folder))
-
-
-class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
-    def log_message(self, fmt, *args):  # keep test output readable
+    def log_message(self, fmt, *args):
         pass
 
+
+class Serving:
+    """httpd.serve_forever in a thread of its own, until stop()."""
+
+    def __init__(self, httpd):
+        self.httpd = httpd
+        # A short poll interval, so that stop() does not hold the test up.
+        self._thread = threading.Thread(target=httpd.serve_forever,
+                                        kwargs={"poll_interval": 0.05}, daemon=True)
+        self._thread.start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self._thread.join(10)
+        self.httpd.server_close()
+
+
+class _Handler(QuietHandler):
     def _serve(self):
         parts = urlsplit(self.path)
         length = int(self.headers.get("Content-Length") or 0)
@@ -133,7 +124,7 @@ class HttpsServer:
             context.load_cert_chain(str(ca.cert_file), str(ca.key_file))
         self._server = TlsServer((host, port), self, context)
         self.port = self._server.server_address[1]
-        self._thread = None
+        self._serving = None
 
     @property
     def scheme(self):
@@ -143,16 +134,13 @@ class HttpsServer:
         return f"{self.scheme}://{self.host}:{self.port}{path}"
 
     def start(self):
-        self._thread = threading.Thread(target=self._server.serve_forever,
-                                        kwargs={"poll_interval": 0.05}, daemon=True)
-        self._thread.start()
+        self._serving = Serving(self._server)
         return self
 
     def stop(self):
-        if self._thread is not None:
-            self._server.shutdown()
-            self._thread.join()
-            self._thread = None
+        if self._serving is not None:
+            self._serving.stop()
+            self._serving = None
         self._server.server_close()
 
     def __enter__(self):
@@ -164,19 +152,3 @@ class HttpsServer:
     def paths(self):
         with self.lock:
             return [r.path for r in self.requests]
-
-
-def free_port_on(hosts):
-    """A TCP port free on every one of hosts (the numbered servers share one port)."""
-    for _ in range(50):
-        with socket.socket() as s:
-            s.bind((hosts[0], 0))
-            port = s.getsockname()[1]
-        try:
-            for h in hosts[1:]:
-                with socket.socket() as s:
-                    s.bind((h, port))
-            return port
-        except OSError:
-            continue
-    raise RuntimeError("no common free port on " + ", ".join(hosts))

@@ -15,11 +15,12 @@ from pathlib import Path
 from types import SimpleNamespace
 
 from harness.app_server import AppServer, page
-from harness.client_run import BUILD_DIR, ClientRun, client_binary
+from harness.client_run import ClientRun, client_binary
+from harness.paths import build_path
 
 
 def build_setting(name):
-    cache = (BUILD_DIR / "CMakeCache.txt").read_text()
+    cache = build_path("CMakeCache.txt").read_text()
     match = re.search(rf"^{name}:[A-Z]+=(.*)$", cache, re.M)
     return match.group(1) if match else ""
 

@@ -20,6 +20,9 @@ import shutil
 import subprocess
 import time
 
+from harness.processes import end_process
+from harness.sandbox import ALL_FOLDERS, private_folders
+
 
 class Xvfb:
     def __init__(self, width=1280, height=1024):
@@ -56,40 +59,25 @@ class Xvfb:
         self._stop()
 
     def _stop(self):
-        if self._proc and self._proc.poll() is None:
-            self._proc.terminate()
-            try:
-                self._proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self._proc.kill()
-                self._proc.wait()
+        if self._proc:
+            end_process(self._proc)
 
     def environment(self, root):
         """Environment for a GUI program on this display, with every per-user
         folder inside root (created here) and no session services, so nothing
         of the real user's desktop is read or written."""
-        root = os.fspath(root)
-        folders = {}
-        for name in ("home", "config", "data", "cache", "runtime", "tmp"):
-            path = os.path.join(root, name)
-            os.makedirs(path, mode=0o700, exist_ok=True)
-            folders[name] = path
+        folders = private_folders(root, ALL_FOLDERS)
         env = {key: value for key, value in os.environ.items()
                if not key.startswith(("XDG_", "LC_", "GTK_", "GDK_", "DBUS_", "WAYLAND_"))}
+        env.update(folders)
         env.update({
             "DISPLAY": self.display,
             "GDK_BACKEND": "x11",
-            "HOME": folders["home"],
-            "XDG_CONFIG_HOME": folders["config"],
-            "XDG_DATA_HOME": folders["data"],
-            "XDG_CACHE_HOME": folders["cache"],
-            "XDG_RUNTIME_DIR": folders["runtime"],
-            "TMPDIR": folders["tmp"],
             "LANG": "C.UTF-8",
             # No accessibility bus, no session bus (which dbus-launch would
             # otherwise start and leave behind), no settings daemon, no gvfs.
             "NO_AT_BRIDGE": "1",
-            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(folders["runtime"], "no-bus"),
+            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(folders["XDG_RUNTIME_DIR"], "no-bus"),
             "GSETTINGS_BACKEND": "memory",
             "GIO_USE_VFS": "local",
         })
