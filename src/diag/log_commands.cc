@@ -1,12 +1,10 @@
 #include "diag/log_commands.h"
 
-#include <fcntl.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include "diag/log_writer.h"
 #include "platform/dialogs.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 
 namespace vm {
@@ -48,34 +46,6 @@ BridgeAnswer sendLogEntryCommand(LogWriter& log, const std::string& argsJson) {
   return std::nullopt;
 }
 
-bool copyFile(const std::string& from, const std::string& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  bool ok = true;
-  char buf[65536];
-  while (ok) {
-    ssize_t n = ::read(in, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    for (ssize_t done = 0; ok && done < n;) {
-      ssize_t w = ::write(out, buf + done, static_cast<std::size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      ok = w > 0;
-      if (ok) done += w;
-    }
-  }
-  ::close(in);
-  return (::close(out) == 0) && ok;
-}
-
 BridgeAnswer sendLogCommand(LogWriter& log, Dialogs& dialogs, const std::string&) {
   if (fileSize(log.path()) <= 0) {
     dialogs.showError(
@@ -93,7 +63,7 @@ BridgeAnswer sendLogCommand(LogWriter& log, Dialogs& dialogs, const std::string&
       parseFilterList("Text (*.txt,*.log)|*.txt;*.log|All files (*.*)|*.*"));
   if (!chosen.empty()) {
     if (isRegularFile(chosen)) ::unlink(chosen.c_str());
-    if (copyFile(log.path(), chosen))
+    if (copyFile(log.path(), chosen, 0644))
       ::unlink(log.path().c_str());
     else
       dialogs.showError("Saving file [" + chosen + "] failed!");

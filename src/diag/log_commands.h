@@ -14,7 +14,4 @@ BridgeAnswer enableLogCommand(LogWriter& log, Dialogs& dialogs, const std::strin
 BridgeAnswer sendLogEntryCommand(LogWriter& log, const std::string& argsJson);
 BridgeAnswer sendLogCommand(LogWriter& log, Dialogs& dialogs, const std::string& argsJson);
 
-// Copies from to to (replacing to); false when anything fails.
-bool copyFile(const std::string& from, const std::string& to);
-
 }  // namespace vm

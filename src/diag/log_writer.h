@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/log.h"
+#include "platform/file.h"
 
 namespace vm {
 
@@ -32,7 +33,7 @@ class LogWriter : public LogSink {
   std::string path_;
   // Workers (mail transfers, downloads) log too; one line is written whole.
   mutable std::mutex mutex_;
-  int fd_ = -1;
+  FileDescriptor file_;
 };
 
 }  // namespace vm

@@ -1,6 +1,5 @@
 #include "files/file_commands.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,8 +7,8 @@
 #include "base/base64.h"
 #include "files/file_io.h"
 #include "platform/dialogs.h"
+#include "platform/file.h"
 #include "platform/paths.h"
-#include "platform/private_file.h"
 
 namespace vm {
 
@@ -74,9 +73,8 @@ BridgeAnswer openFileCommand(Dialogs& dialogs, const SystemOpener& open,
     dialogs.showError("Failed to delete existing temporary file " + path + ". Cannot save!");
     return std::nullopt;
   }
-  int fd = openPrivateFile(path, PrivateOpen::Exclusive);
-  if (fd < 0) return std::nullopt;
-  ::close(fd);
+  // Created here and now, so nothing placed under the name in the meantime is written to.
+  if (!openPrivateFile(path, PrivateOpen::Exclusive)) return std::nullopt;
   if (!writeWholeFile(path, bytes.data(), bytes.size())) return std::nullopt;
   tempFiles.push_back(path);
   writeLog("openB64File running [" + path + "]");

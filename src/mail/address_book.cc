@@ -9,6 +9,7 @@
 
 #include "base/log.h"
 #include "base/utf8.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 
 namespace vm {
@@ -140,12 +141,10 @@ bool AddressBook::openAddressBook() {
   const std::string path = databasePath();
   if (!isRegularFile(path)) {
     // O_EXCL: never truncate whatever else might sit under that name.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    if (!openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0600)) {
       writeLog("Failed to create tessel database file at [" + path + "]");
       return false;
     }
-    ::close(fd);
     writeLog("Created tessel database file at [" + path + "]");
   }
 

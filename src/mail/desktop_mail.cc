@@ -10,8 +10,8 @@
 #include "base/log.h"
 #include "files/file_io.h"
 #include "mail/html_to_text.h"
+#include "platform/file.h"
 #include "platform/paths.h"
-#include "platform/private_file.h"
 #include "platform/process_start.h"
 
 namespace vm {
@@ -54,25 +54,8 @@ std::mt19937& generator() {
   return gen;
 }
 
-// Creates the file exclusively; errno tells why it failed.
-bool createScriptFile(const std::string& path, const std::string& text) {
-  int fd = openPrivateFile(path, PrivateOpen::Exclusive);
-  if (fd < 0) return false;
-  std::string data(kBom);
-  data += text;
-  std::size_t written = 0;
-  while (written < data.size()) {
-    ssize_t n = ::write(fd, data.data() + written, data.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
-  bool ok = ::close(fd) == 0 && written == data.size();
-  if (!ok) {
-    ::unlink(path.c_str());
-    errno = EIO;
-  }
-  return ok;
+Status createScriptFile(const std::string& path, const std::string& text) {
+  return writePrivateFile(path, std::string(kBom) + text, PrivateOpen::Exclusive);
 }
 
 }  // namespace
@@ -171,8 +154,9 @@ int sendWithDesktopMail(const std::string& recipients, const std::string& cc,
   bool written = false;
   for (int attempt = 0; attempt < kNameAttempts && !written; ++attempt) {
     scriptPath = tempFolder() + "sendMacMail_" + randomAlnum(4) + ".scpt";
-    written = createScriptFile(scriptPath, script);
-    if (!written && errno != EEXIST) break;
+    Status created = createScriptFile(scriptPath, script);
+    written = created.ok();
+    if (!written && created.failure().code != EEXIST) break;
   }
   const std::string params = " \"" + scriptPath + "\"";
   if (!written) {

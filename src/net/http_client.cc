@@ -5,12 +5,11 @@
 #include <openssl/x509.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <memory>
 
 #include "build_config.h"
 #include "base/log.h"
-#include "platform/private_file.h"
+#include "platform/file.h"
 
 namespace vm {
 
@@ -25,25 +24,6 @@ struct CurlSlistDeleter {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistDeleter>;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() { reset(); }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now; false when close reports an error (data may be lost).
-  bool reset() {
-    if (fd_ < 0) return true;
-    bool ok = ::close(fd_) == 0;
-    fd_ = -1;
-    return ok;
-  }
-
- private:
-  int fd_;
-};
 
 void ensureCurlGlobalInit() {
   // curl_easy_init would do this implicitly, but only the explicit call
@@ -71,17 +51,9 @@ size_t onBody(char* data, size_t size, size_t count, void* userp) {
       sink->overLimit = true;
       return 0;
     }
-    const char* p = data;
-    size_t left = n;
-    while (left > 0) {
-      ssize_t w = ::write(sink->fd, p, left);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        sink->writeFailed = true;
-        return 0;
-      }
-      p += w;
-      left -= static_cast<size_t>(w);
+    if (!writeAll(sink->fd, {data, n})) {
+      sink->writeFailed = true;
+      return 0;
     }
   } else {
     if (sink->body.size() + n > req.maxBodyBytes) {
@@ -157,16 +129,16 @@ HttpResult HttpClient::perform(const HttpRequest& request) const {
 
   Sink sink;
   sink.request = &request;
-  std::unique_ptr<FileDescriptor> file;
+  FileDescriptor file;
   if (!request.downloadPath.empty()) {
-    file = std::make_unique<FileDescriptor>(
-        openPrivateFile(request.downloadPath, PrivateOpen::Truncate));
-    if (file->get() < 0) {
+    Result<FileDescriptor> opened = openPrivateFile(request.downloadPath, PrivateOpen::Truncate);
+    if (!opened) {
       result.curlCode = CURLE_WRITE_ERROR;
       result.error = "Cannot create file [" + request.downloadPath + "]";
       return result;
     }
-    sink.fd = file->get();
+    file = std::move(*opened);
+    sink.fd = file.get();
   }
 
   char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -226,8 +198,8 @@ HttpResult HttpClient::perform(const HttpRequest& request) const {
   if (!result.ok) {
     if (sink.overLimit) {
       result.error = "Response larger than the limit of " +
-                     std::to_string(file ? request.maxDownloadBytes
-                                         : static_cast<long long>(request.maxBodyBytes)) +
+                     std::to_string(file.isOpen() ? request.maxDownloadBytes
+                                                  : static_cast<long long>(request.maxBodyBytes)) +
                      " bytes";
     } else if (sink.writeFailed) {
       result.error = "Cannot write file [" + request.downloadPath + "]";
@@ -237,8 +209,8 @@ HttpResult HttpClient::perform(const HttpRequest& request) const {
       result.error = errorBuffer[0] ? errorBuffer : curl_easy_strerror(result.curlCode);
     }
   }
-  if (file) {
-    if (!file->reset() && result.ok) {
+  if (file.isOpen()) {
+    if (!file.close() && result.ok) {
       result.ok = false;
       result.curlCode = CURLE_WRITE_ERROR;
       result.error = "Cannot write file [" + request.downloadPath + "]";

@@ -11,28 +11,13 @@
 #include <cctype>
 #include <cerrno>
 
+#include "platform/file.h"
+
 extern char** environ;
 
 namespace vm {
 
 namespace {
-
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 class SpawnActions {
  public:
@@ -122,8 +107,8 @@ std::string runAndCapture(const std::string& program, const std::string& paramet
   if (program.empty()) return {};
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return {};
-  Fd readEnd(pipeFds[0]);
-  Fd writeEnd(pipeFds[1]);
+  FileDescriptor readEnd(pipeFds[0]);
+  FileDescriptor writeEnd(pipeFds[1]);
 
   SpawnActions actions;
   if (!actions.ok()) return {};
@@ -169,12 +154,9 @@ std::string runAndCapture(const std::string& program, const std::string& paramet
         const int avail = bytesReadable(readEnd.get());
         if (avail > 0) {
           std::string block(static_cast<std::size_t>(avail), '\0');
-          ssize_t n;
-          do {
-            n = ::read(readEnd.get(), block.data(), block.size());
-          } while (n < 0 && errno == EINTR);
-          if (n > 0) {
-            block.resize(static_cast<std::size_t>(n));
+          Result<std::size_t> n = readSome(readEnd.get(), block.data(), block.size());
+          if (n && *n > 0) {
+            block.resize(*n);
             out += block;
             out += separator;
           }

@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -32,52 +31,48 @@ bool LoopbackServer::listen(const std::string& address, unsigned port) {
   if ((ntohl(addr.sin_addr.s_addr) >> 24) != 127) return false;
   addr.sin_port = htons(static_cast<uint16_t>(port));
 
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  FileDescriptor listening(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!listening.isOpen()) return false;
   // The previous sign-in's connection lingers in TIME_WAIT on this port for
   // a minute; without this a second sign-in in that minute could not bind.
   // Linux still refuses the bind while any other socket listens there.
   const int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(fd, SOMAXCONN) != 0) {
-    ::close(fd);
+  ::setsockopt(listening.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (::bind(listening.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listening.get(), SOMAXCONN) != 0) {
     return false;
   }
-  listener_ = fd;
+  listener_ = std::move(listening);
   return true;
 }
 
 LoopbackServer::Event LoopbackServer::poll() {
   Event event;
-  if (listener_ < 0) return event;
+  if (!listener_.isOpen()) return event;
 
   std::vector<pollfd> fds;
   fds.reserve(clients_.size() + 1);
-  for (int c : clients_) fds.push_back({c, POLLIN, 0});
-  fds.push_back({listener_, POLLIN, 0});
+  for (const FileDescriptor& c : clients_) fds.push_back({c.get(), POLLIN, 0});
+  fds.push_back({listener_.get(), POLLIN, 0});
   if (::poll(fds.data(), fds.size(), 0) <= 0) return event;
 
   for (std::size_t i = 0; i < clients_.size(); ++i) {
     if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
     char probe;
-    const ssize_t n = ::recv(clients_[i], &probe, 1, MSG_PEEK);
-    if (n > 0) return {EventKind::Data, clients_[i]};
+    const int client = clients_[i].get();
+    const ssize_t n = ::recv(client, &probe, 1, MSG_PEEK);
+    if (n > 0) return {EventKind::Data, client};
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
-    event = {EventKind::Disconnected, clients_[i]};
+    event = {EventKind::Disconnected, client};
     closeClient(i);
     return event;
   }
 
   if (fds.back().revents & POLLIN) {
-    const int c = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (c < 0) return event;
-    if (clients_.size() >= kMaxClients) {
-      ::close(c);
-      return event;
-    }
-    clients_.push_back(c);
-    return {EventKind::Connected, c};
+    FileDescriptor c(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!c.isOpen() || clients_.size() >= kMaxClients) return event;
+    clients_.push_back(std::move(c));
+    return {EventKind::Connected, clients_.back().get()};
   }
   return event;
 }
@@ -131,16 +126,12 @@ void LoopbackServer::drainFor(int client, std::chrono::milliseconds time) {
 }
 
 void LoopbackServer::closeClient(std::size_t index) {
-  ::close(clients_[index]);
   clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
 void LoopbackServer::close() {
   while (!clients_.empty()) closeClient(clients_.size() - 1);
-  if (listener_ >= 0) {
-    ::close(listener_);
-    listener_ = -1;
-  }
+  listener_.reset();
 }
 
 }  // namespace vm

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file.h"
+
 namespace vm {
 
 class LoopbackServer {
@@ -58,8 +60,8 @@ class LoopbackServer {
  private:
   void closeClient(std::size_t index);
 
-  int listener_ = -1;
-  std::vector<int> clients_;
+  FileDescriptor listener_;
+  std::vector<FileDescriptor> clients_;
 };
 
 }  // namespace vm

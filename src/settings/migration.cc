@@ -1,10 +1,7 @@
 #include "settings/migration.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +11,7 @@
 #include "base/log.h"
 #include "i18n/catalogue.h"
 #include "platform/dialogs.h"
+#include "platform/file.h"
 #include "settings/device_identity.h"
 #include "settings/ini_document.h"
 #include "settings/preferences.h"
@@ -29,38 +27,21 @@ constexpr const char* kPredecessorFile = "tessel_client.ini";
 constexpr const char* kWebApp = "WebApp";
 // The predecessor's settings file holds a dozen short lines; anything this
 // large is not that file and is not read into memory.
-constexpr off_t kMaxPredecessorFileSize = 1 << 20;
-
-struct FileDescriptor {
-  int fd = -1;
-  ~FileDescriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
+constexpr std::size_t kMaxPredecessorFileSize = 1 << 20;
 
 enum class PredecessorFile { Absent, Unreadable, Read };
 
-// O_NONBLOCK keeps a FIFO put in the file's place from hanging the start-up;
-// only a regular file of sane size is read.
+// Only a regular file of sane size is read, and a FIFO put in the file's
+// place cannot hang the start-up.
 PredecessorFile readPredecessorFile(const std::string& path, std::string* bytes) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return PredecessorFile::Absent;
   if (S_ISREG(st.st_mode) && st.st_size == 0) return PredecessorFile::Absent;
 
-  FileDescriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-  if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size > kMaxPredecessorFileSize)
-    return PredecessorFile::Unreadable;
-  char buf[8192];
-  while (true) {
-    ssize_t n = ::read(file.fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return PredecessorFile::Unreadable;
-    if (n == 0) break;
-    bytes->append(buf, static_cast<std::size_t>(n));
-    if (bytes->size() > static_cast<std::size_t>(kMaxPredecessorFileSize))
-      return PredecessorFile::Unreadable;
-  }
+  Result<std::string> read =
+      readFile(path, {.maxBytes = kMaxPredecessorFileSize, .regularFileOnly = true});
+  if (!read) return PredecessorFile::Unreadable;
+  *bytes = std::move(*read);
   return PredecessorFile::Read;
 }
 

@@ -5,66 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
-#include <optional>
 
 #include "base/log.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "settings/ini_document.h"
 
 namespace vm {
-
-namespace {
-
-std::optional<std::string> readWholeFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string data;
-  char buf[65536];
-  while (true) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    data.append(buf, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return data;
-}
-
-bool writeAll(int fd, const std::string& data) {
-  const char* p = data.data();
-  std::size_t left = data.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// The file holds the device identifier that keys the stored SMTP password, so
-// a rewrite must never leave it truncated: the new content goes to a file
-// beside it, reaches the disk, and is renamed over the old one.
-bool replaceFileAtomically(const std::string& path, const std::string& data) {
-  std::string tmp = path + ".XXXXXX";
-  int fd = mkostemp(tmp.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, data) && fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(tmp.c_str());
-  return false;
-}
-
-}  // namespace
 
 class Preferences::Session {
  public:
@@ -77,14 +26,13 @@ class Preferences::Session {
     std::string path = owner_.filePath();
     struct stat st;
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      if (auto bytes = readWholeFile(path)) {
+      if (Result<std::string> bytes = readFile(path)) {
         doc_ = IniDocument::parse(*bytes);
         // A file without write permission is read-only, also for root.
         writable_ = (st.st_mode & S_IWUSR) && ::access(path.c_str(), W_OK) == 0;
         return true;
       }
-    } else if (int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600); fd >= 0) {
-      ::close(fd);
+    } else if (openFile(path, O_WRONLY | O_CREAT, 0600)) {
       dirty_ = true;
       return true;
     }
@@ -98,8 +46,14 @@ class Preferences::Session {
   void close() {
     if (!dirty_) return;
     std::string path = owner_.filePath();
-    if (!writable_ || !replaceFileAtomically(path, doc_.serialize()))
-      writeLog("ERROR: Failed to write preferences file [" + path + "]: " + std::strerror(errno));
+    // The file holds the device identifier that keys the stored SMTP
+    // password: a rewrite must never leave it truncated.
+    Status written = writable_ ? replaceFileAtomically(path, doc_.serialize())
+                               : Status(fail("read-only file", EACCES));
+    if (!written) {
+      writeLog("ERROR: Failed to write preferences file [" + path +
+               "]: " + std::strerror(written.failure().code));
+    }
   }
 
  private:
