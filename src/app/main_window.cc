@@ -6,7 +6,6 @@
 
 #include "app/command_line.h"
 #include "app/process_state.h"
-#include "app/window_commands.h"
 #include "base/log.h"
 #include "platform/open_with_system.h"
 #include "platform/paths.h"
@@ -17,18 +16,9 @@ namespace {
 constexpr int kMinWidth = 1025;  // not 1024: the web application's layout needs it
 constexpr int kMinHeight = 480;
 
-WebView* g_mainView = nullptr;
 bool g_proxyDialogPosted = false;
 
-class MainViewSlot {
- public:
-  explicit MainViewSlot(WebView* view) { g_mainView = view; }
-  ~MainViewSlot() { g_mainView = nullptr; }
-};
-
 }  // namespace
-
-WebView* mainWebView() { return g_mainView; }
 
 void postProxyDialogRequest() {
   g_proxyDialogPosted = true;
@@ -110,7 +100,6 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
     return MainWindowEnd::EarlyEnd;
   }
   view = webView.get();
-  MainViewSlot slot(view);
 
   auto opener = inputs.opener ? inputs.opener : std::function<void(const std::string&)>(openWithSystem);
   view->setNewWindowHandler(opener);
@@ -133,13 +122,7 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
     view->navigate(url);
   }
 
-  BridgeHandlers handlers = inputs.handlers;
-  handlers["closeApp"] = [&state](const std::string& args) { return closeAppCommand(state, args); };
-  handlers["reload"] = [view, &inputs, &state](const std::string& args) {
-    return reloadCommand(*view, inputs.applicationUrl, state.offlinePage, args);
-  };
-  handlers["openURL"] = [opener](const std::string& args) { return openURLCommand(opener, args); };
-  registerBridge(*view, handlers);
+  bindBridge(*view, inputs.bridge, {state, view, inputs.applicationUrl, opener});
 
   // Everything (page loading, bridge calls, window events) is dispatched from
   // this one wait; closeApp and the close request wake it, so the flags are

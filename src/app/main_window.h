@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/bridge.h"
+#include "app/bridge_table.h"
 #include "platform/top_window.h"
 #include "platform/webview.h"
 
@@ -21,9 +21,9 @@ struct MainWindowInputs {
   std::function<std::string()> applicationUrl;
   // The proxy that the last applicationUrl() call applied for the web view.
   std::function<WebViewProxy()> webViewProxy;
-  // The commands of other subsystems, by name; the window adds its own
-  // (closeApp, reload, openURL) and binds the table order.
-  BridgeHandlers handlers;
+  // The page's bridge, bound in this order; the command table unless a test
+  // host gives another.
+  std::span<const BridgeRow> bridge = kBridgeTable;
   // The proxy dialog, run from the loop when askProxy posted its request.
   std::function<void()> editProxySetting;
   // Opener of URLs and files; openWithSystem unless a test gives another.
@@ -39,9 +39,6 @@ enum class MainWindowEnd {
 // Opens the main window and runs its event loop until it ends.
 MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
                             MainWindowInputs inputs);
-
-// The main web view while runMainWindow runs, else nullptr.
-WebView* mainWebView();
 
 // Asks the loop to run the proxy dialog on its next pass.
 void postProxyDialogRequest();

@@ -11,7 +11,7 @@
 #include "app/offline_page.h"
 #include "app/process_state.h"
 #include "diag/log_commands.h"
-#include "app/client_bridge.h"
+#include "app/client_window_inputs.h"
 #include "platform/gui.h"
 #include "platform/paths.h"
 #include "settings/migration.h"
