@@ -282,15 +282,26 @@ void WebView::rebuildUserScript() {
   webkit_user_script_unref(script);
 }
 
+std::vector<std::pair<std::string, WebView::Handler>>::iterator WebView::findBinding(
+    const std::string& name) {
+  return std::find_if(bindings_.begin(), bindings_.end(),
+                      [&name](const auto& binding) { return binding.first == name; });
+}
+
 void WebView::bind(const std::string& name, Handler handler) {
-  bindings_[name] = std::move(handler);
+  if (auto found = findBinding(name); found != bindings_.end())
+    found->second = std::move(handler);
+  else
+    bindings_.emplace_back(name, std::move(handler));
   rebuildUserScript();
   // The page already shown gets the name too, not only the next one.
   eval("window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) + ");");
 }
 
 void WebView::unbind(const std::string& name) {
-  if (bindings_.erase(name) == 0) return;
+  auto found = findBinding(name);
+  if (found == bindings_.end()) return;
+  bindings_.erase(found);
   rebuildUserScript();
   eval("window.__velomarkBridge && window.__velomarkBridge.unbind(" + jsString(name) + ");");
 }
@@ -357,7 +368,7 @@ void WebView::handleMessage(const std::string& text, void* replyPtr, void* conte
     webkit_script_message_reply_return_error_message(reply, kRefused);
     return;
   }
-  auto found = bindings_.find(name);
+  auto found = findBinding(name);
   if (found == bindings_.end()) {
     answer(std::nullopt);
     return;

@@ -5,11 +5,12 @@
 
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _WebKitWebView WebKitWebView;
@@ -58,8 +59,8 @@ class WebView {
   void navigate(const std::string& url);
   // Shows html as the page (the offline page); that page gets the bindings.
   void setHtml(const std::string& html);
-  // Binding a name again replaces its handler. Bindings hold for every later
-  // page of this view.
+  // Binding a name again replaces its handler in its place. Bindings hold
+  // for every later page of this view.
   void bind(const std::string& name, Handler handler);
   void unbind(const std::string& name);
   // Runs script in the current top-level page; nothing comes back.
@@ -87,13 +88,15 @@ class WebView {
   void allowExtraCaHost(const std::string& url);
   bool allowIfExtraCaVouches(void* certificate, const std::string& host, int port);
   bool pageMayUseBridge() const;
+  std::vector<std::pair<std::string, Handler>>::iterator findBinding(const std::string& name);
 
   WebViewOptions options_;
   WebKitWebView* view_ = nullptr;  // owned by its window
   WebKitUserContentManager* content_ = nullptr;
   WebKitWebContext* context_ = nullptr;
   GTlsDatabase* extraCa_ = nullptr;
-  std::map<std::string, Handler> bindings_;
+  // In the order bound: the page's functions are defined in this order.
+  std::vector<std::pair<std::string, Handler>> bindings_;
   UrlHandler onNewWindow_;
 
   std::string appOrigin_;       // origin of the last navigate()
