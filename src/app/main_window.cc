@@ -16,12 +16,10 @@ namespace {
 constexpr int kMinWidth = 1025;  // not 1024: the web application's layout needs it
 constexpr int kMinHeight = 480;
 
-bool g_proxyDialogPosted = false;
-
 }  // namespace
 
-void postProxyDialogRequest() {
-  g_proxyDialogPosted = true;
+void postProxyDialogRequest(ProcessState& state) {
+  state.proxyDialogRequested = true;
   wakeEventLoop();
 }
 
@@ -129,8 +127,8 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   // seen at once without polling.
   while (!closeRequested && !state.quitRequested) {
     runEventLoopPass(true);
-    if (g_proxyDialogPosted) {
-      g_proxyDialogPosted = false;
+    if (state.proxyDialogRequested) {
+      state.proxyDialogRequested = false;
       if (inputs.editProxySetting) inputs.editProxySetting();
     }
   }

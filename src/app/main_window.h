@@ -41,7 +41,7 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
                             MainWindowInputs inputs);
 
 // Asks the loop to run the proxy dialog on its next pass.
-void postProxyDialogRequest();
+void postProxyDialogRequest(ProcessState& state);
 
 // ".x64" on x86-64 (".arm64", ".x86" elsewhere): the title's build suffix.
 std::string architectureSuffix();
