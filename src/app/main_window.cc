@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/process_state.h"
 #include "base/log.h"
+#include "platform/host_platform.h"
 #include "platform/open_with_system.h"
 #include "platform/paths.h"
 
@@ -21,18 +22,6 @@ constexpr int kMinHeight = 480;
 void postProxyDialogRequest(ProcessState& state) {
   state.proxyDialogRequested = true;
   wakeEventLoop();
-}
-
-std::string architectureSuffix() {
-#if defined(__x86_64__)
-  return ".x64";
-#elif defined(__aarch64__)
-  return ".arm64";
-#elif defined(__i386__)
-  return ".x86";
-#else
-  return "";
-#endif
 }
 
 std::string mainWindowTitle(const ProcessState& state) {

@@ -43,8 +43,6 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
 // Asks the loop to run the proxy dialog on its next pass.
 void postProxyDialogRequest(ProcessState& state);
 
-// ".x64" on x86-64 (".arm64", ".x86" elsewhere): the title's build suffix.
-std::string architectureSuffix();
 // "velomark client " + title version (which starts with a blank).
 std::string mainWindowTitle(const ProcessState& state);
 

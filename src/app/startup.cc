@@ -13,23 +13,13 @@
 #include "diag/log_commands.h"
 #include "app/client_window_inputs.h"
 #include "platform/gui.h"
+#include "platform/host_platform.h"
 #include "platform/paths.h"
 #include "settings/migration.h"
 
 namespace vm {
 
 namespace {
-
-constexpr const char* kArchitectureSuffix =
-#if defined(__x86_64__)
-    ".x64";
-#elif defined(__aarch64__)
-    ".arm64";
-#elif defined(__i386__)
-    ".x86";
-#else
-    ".other";
-#endif
 
 void enableLogAtStart(ProcessState& state) {
   enableLogCommand(state.log, *state.dialogs, "[ true ]");
@@ -55,7 +45,7 @@ void initialiseProcessState(ProcessState& state) {
   state.tempFiles.clear();
   state.quitRequested = false;
   state.versionText = kVersionText;
-  state.titleVersion = state.versionText + kArchitectureSuffix;
+  state.titleVersion = state.versionText + architectureSuffix();
   state.offlinePage = kOfflinePage;
   state.oauthState = makeOAuthState();
 }
