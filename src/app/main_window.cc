@@ -17,6 +17,40 @@ namespace {
 constexpr int kMinWidth = 1025;  // not 1024: the web application's layout needs it
 constexpr int kMinHeight = 480;
 
+WebViewOptions webViewOptions(ProcessState& state, const MainWindowInputs& inputs) {
+  WebViewOptions options;
+  options.developerTools = !state.prefs.readSetting("developer", "", "WebApp").empty();
+  options.cacheFolder = tempFolder() + "WebView2_Cache";
+  if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
+  options.extraCaFile = inputs.extraCaFile;
+  return options;
+}
+
+// The application page, marked when the command line names a file to open,
+// or the offline page when url is empty. False when that file is missing:
+// the run ends after its box.
+bool loadFirstPage(ProcessState& state, const CommandLine& commandLine, WebView& view,
+                   std::string url) {
+  if (url.empty()) {
+    view.setHtml(state.offlinePage);
+    return true;
+  }
+  std::string first = commandLine.value("-1");
+  std::string option = commandLine.value("i");
+  if (!first.empty() || !option.empty()) {
+    url += "?o=1";
+    state.fileToOpen = first + option;
+    if (!isRegularFile(state.fileToOpen) || fileSize(state.fileToOpen) <= 0) {
+      std::string text = "File [" + state.fileToOpen + "] not found!";
+      writeLog(text);
+      if (state.dialogs) state.dialogs->showError(text);
+      return false;
+    }
+  }
+  view.navigate(url);
+  return true;
+}
+
 }  // namespace
 
 void postProxyDialogRequest(ProcessState& state) {
@@ -76,11 +110,7 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   std::string url = inputs.applicationUrl ? inputs.applicationUrl() : std::string();
   writeLog("Final URL to load app from: [" + url + "]");
 
-  WebViewOptions options;
-  options.developerTools = !state.prefs.readSetting("developer", "", "WebApp").empty();
-  options.cacheFolder = tempFolder() + "WebView2_Cache";
-  if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
-  options.extraCaFile = inputs.extraCaFile;
+  WebViewOptions options = webViewOptions(state, inputs);
   auto webView = WebView::create(*window, options);
   if (!webView) {
     writeLog("ERROR: The web view cannot be created");
@@ -90,25 +120,7 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
 
   auto opener = inputs.opener ? inputs.opener : std::function<void(const std::string&)>(openWithSystem);
   view->setNewWindowHandler(opener);
-
-  if (url.empty()) {
-    view->setHtml(state.offlinePage);
-  } else {
-    std::string first = commandLine.value("-1");
-    std::string option = commandLine.value("i");
-    if (!first.empty() || !option.empty()) {
-      url += "?o=1";
-      state.fileToOpen = first + option;
-      if (!isRegularFile(state.fileToOpen) || fileSize(state.fileToOpen) <= 0) {
-        std::string text = "File [" + state.fileToOpen + "] not found!";
-        writeLog(text);
-        if (state.dialogs) state.dialogs->showError(text);
-        return MainWindowEnd::EarlyEnd;
-      }
-    }
-    view->navigate(url);
-  }
-
+  if (!loadFirstPage(state, commandLine, *view, url)) return MainWindowEnd::EarlyEnd;
   bindBridge(*view, inputs.bridge, {state, view, inputs.applicationUrl, opener});
 
   // Everything (page loading, bridge calls, window events) is dispatched from
