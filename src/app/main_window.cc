@@ -83,7 +83,10 @@ WindowGeometry readWindowGeometry(Preferences& prefs) {
 
 MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
                             MainWindowInputs inputs) {
+  // Each step that reads the preferences may find the file unusable; the run
+  // then ends right after that step.
   WindowGeometry geometry = readWindowGeometry(state.prefs);
+  if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
 
   bool closeRequested = false;
   WebView* view = nullptr;
@@ -108,9 +111,11 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   }
 
   std::string url = inputs.applicationUrl ? inputs.applicationUrl() : std::string();
+  if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
   writeLog("Final URL to load app from: [" + url + "]");
 
   WebViewOptions options = webViewOptions(state, inputs);
+  if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
   auto webView = WebView::create(*window, options);
   if (!webView) {
     writeLog("ERROR: The web view cannot be created");
@@ -124,11 +129,11 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   bindBridge(*view, inputs.bridge, {state, view, inputs.applicationUrl, opener});
 
   // Everything (page loading, bridge calls, window events) is dispatched from
-  // this one wait; closeApp and the close request wake it, so the flags are
-  // seen at once without polling.
-  while (!closeRequested && !state.quitRequested) {
+  // this one wait; closeApp, the close request and the early-end request wake
+  // it, so the flags are seen at once without polling.
+  while (!closeRequested && !state.quitRequested && !state.earlyEndRequested) {
     runEventLoopPass(true);
-    if (state.proxyDialogRequested) {
+    if (state.proxyDialogRequested && !state.earlyEndRequested) {
       state.proxyDialogRequested = false;
       if (inputs.editProxySetting) inputs.editProxySetting();
     }
@@ -136,7 +141,7 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   // The window goes away here rather than staying on screen unserviced: a
   // dialog of the shutdown runs a nested loop, and bridge calls dispatched
   // there would reach handlers whose state ends with this function.
-  return MainWindowEnd::LoopEnded;
+  return state.earlyEndRequested ? MainWindowEnd::EarlyEnd : MainWindowEnd::LoopEnded;
 }
 
 }  // namespace vm

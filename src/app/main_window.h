@@ -33,7 +33,8 @@ struct MainWindowInputs {
 
 enum class MainWindowEnd {
   LoopEnded,  // close request or quit request flag: the shutdown follows
-  EarlyEnd,   // the file to open was missing: end without the shutdown
+  EarlyEnd,   // the file to open was missing, or the preferences file is
+              // unusable: end without the shutdown
 };
 
 // Opens the main window and runs its event loop until it ends.

@@ -15,6 +15,7 @@
 #include "platform/gui.h"
 #include "platform/host_platform.h"
 #include "platform/paths.h"
+#include "platform/top_window.h"
 #include "settings/migration.h"
 
 namespace vm {
@@ -100,11 +101,14 @@ int runClient(int argc, char** argv) {
   state.dialogs = dialogs.get();
   state.prefs.setUnusableHandler([&state](const std::string& file) {
     state.dialogs->showError("Failed to write preferences file to [" + file + "]");
-    std::exit(0);
+    state.earlyEndRequested = true;
+    wakeEventLoop();
   });
 
   migratePredecessorSettings({state.prefs, *state.dialogs, state.catalogue, appDataFolder()});
+  if (state.earlyEndRequested) return 0;
   setUpLogging(state, cmd, tempFolder());
+  if (state.earlyEndRequested) return 0;
   state.developerMode = developerModeFrom([](const char* name) { return std::getenv(name); });
   if (state.developerMode == "true")
     writeLog("Detected TS_PLSKEYID and/or TS_CLKEYID. Turn on developerMode for getHostInfo call.");
