@@ -6,8 +6,8 @@
 
 #include "app/command_line.h"
 #include "app/process_state.h"
-#include "app/window_commands.h"
 #include "base/log.h"
+#include "platform/host_platform.h"
 #include "platform/open_with_system.h"
 #include "platform/paths.h"
 
@@ -17,34 +17,45 @@ namespace {
 constexpr int kMinWidth = 1025;  // not 1024: the web application's layout needs it
 constexpr int kMinHeight = 480;
 
-WebView* g_mainView = nullptr;
-bool g_proxyDialogPosted = false;
+WebViewOptions webViewOptions(ProcessState& state, const MainWindowInputs& inputs) {
+  WebViewOptions options;
+  options.developerTools = !state.prefs.readSetting("developer", "", "WebApp").empty();
+  options.cacheFolder = tempFolder() + "WebView2_Cache";
+  if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
+  options.extraCaFile = inputs.extraCaFile;
+  return options;
+}
 
-class MainViewSlot {
- public:
-  explicit MainViewSlot(WebView* view) { g_mainView = view; }
-  ~MainViewSlot() { g_mainView = nullptr; }
-};
+// The application page, marked when the command line names a file to open,
+// or the offline page when url is empty. False when that file is missing:
+// the run ends after its box.
+bool loadFirstPage(ProcessState& state, const CommandLine& commandLine, WebView& view,
+                   std::string url) {
+  if (url.empty()) {
+    view.setHtml(state.offlinePage);
+    return true;
+  }
+  std::string first = commandLine.value("-1");
+  std::string option = commandLine.value("i");
+  if (!first.empty() || !option.empty()) {
+    url += "?o=1";
+    state.fileToOpen = first + option;
+    if (!isRegularFile(state.fileToOpen) || fileSize(state.fileToOpen) <= 0) {
+      std::string text = "File [" + state.fileToOpen + "] not found!";
+      writeLog(text);
+      if (state.dialogs) state.dialogs->showError(text);
+      return false;
+    }
+  }
+  view.navigate(url);
+  return true;
+}
 
 }  // namespace
 
-WebView* mainWebView() { return g_mainView; }
-
-void postProxyDialogRequest() {
-  g_proxyDialogPosted = true;
+void postProxyDialogRequest(ProcessState& state) {
+  state.proxyDialogRequested = true;
   wakeEventLoop();
-}
-
-std::string architectureSuffix() {
-#if defined(__x86_64__)
-  return ".x64";
-#elif defined(__aarch64__)
-  return ".arm64";
-#elif defined(__i386__)
-  return ".x86";
-#else
-  return "";
-#endif
 }
 
 std::string mainWindowTitle(const ProcessState& state) {
@@ -72,7 +83,10 @@ WindowGeometry readWindowGeometry(Preferences& prefs) {
 
 MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
                             MainWindowInputs inputs) {
+  // Each step that reads the preferences may find the file unusable; the run
+  // then ends right after that step.
   WindowGeometry geometry = readWindowGeometry(state.prefs);
+  if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
 
   bool closeRequested = false;
   WebView* view = nullptr;
@@ -97,64 +111,37 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   }
 
   std::string url = inputs.applicationUrl ? inputs.applicationUrl() : std::string();
+  if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
   writeLog("Final URL to load app from: [" + url + "]");
 
-  WebViewOptions options;
-  options.developerTools = !state.prefs.readSetting("developer", "", "WebApp").empty();
-  options.cacheFolder = tempFolder() + "WebView2_Cache";
-  if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
-  options.extraCaFile = inputs.extraCaFile;
+  WebViewOptions options = webViewOptions(state, inputs);
+  if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
   auto webView = WebView::create(*window, options);
   if (!webView) {
     writeLog("ERROR: The web view cannot be created");
     return MainWindowEnd::EarlyEnd;
   }
   view = webView.get();
-  MainViewSlot slot(view);
 
   auto opener = inputs.opener ? inputs.opener : std::function<void(const std::string&)>(openWithSystem);
   view->setNewWindowHandler(opener);
-
-  if (url.empty()) {
-    view->setHtml(state.offlinePage);
-  } else {
-    std::string first = commandLine.value("-1");
-    std::string option = commandLine.value("i");
-    if (!first.empty() || !option.empty()) {
-      url += "?o=1";
-      state.fileToOpen = first + option;
-      if (!isRegularFile(state.fileToOpen) || fileSize(state.fileToOpen) <= 0) {
-        std::string text = "File [" + state.fileToOpen + "] not found!";
-        writeLog(text);
-        if (state.dialogs) state.dialogs->showError(text);
-        return MainWindowEnd::EarlyEnd;
-      }
-    }
-    view->navigate(url);
-  }
-
-  BridgeHandlers handlers = inputs.handlers;
-  handlers["closeApp"] = [&state](const std::string& args) { return closeAppCommand(state, args); };
-  handlers["reload"] = [view, &inputs, &state](const std::string& args) {
-    return reloadCommand(*view, inputs.applicationUrl, state.offlinePage, args);
-  };
-  handlers["openURL"] = [opener](const std::string& args) { return openURLCommand(opener, args); };
-  registerBridge(*view, handlers);
+  if (!loadFirstPage(state, commandLine, *view, url)) return MainWindowEnd::EarlyEnd;
+  bindBridge(*view, inputs.bridge, {state, view, inputs.applicationUrl, opener});
 
   // Everything (page loading, bridge calls, window events) is dispatched from
-  // this one wait; closeApp and the close request wake it, so the flags are
-  // seen at once without polling.
-  while (!closeRequested && !state.quitRequested) {
+  // this one wait; closeApp, the close request and the early-end request wake
+  // it, so the flags are seen at once without polling.
+  while (!closeRequested && !state.quitRequested && !state.earlyEndRequested) {
     runEventLoopPass(true);
-    if (g_proxyDialogPosted) {
-      g_proxyDialogPosted = false;
+    if (state.proxyDialogRequested && !state.earlyEndRequested) {
+      state.proxyDialogRequested = false;
       if (inputs.editProxySetting) inputs.editProxySetting();
     }
   }
   // The window goes away here rather than staying on screen unserviced: a
   // dialog of the shutdown runs a nested loop, and bridge calls dispatched
   // there would reach handlers whose state ends with this function.
-  return MainWindowEnd::LoopEnded;
+  return state.earlyEndRequested ? MainWindowEnd::EarlyEnd : MainWindowEnd::LoopEnded;
 }
 
 }  // namespace vm

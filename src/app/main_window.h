@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/bridge.h"
+#include "app/bridge_table.h"
 #include "platform/top_window.h"
 #include "platform/webview.h"
 
@@ -21,9 +21,9 @@ struct MainWindowInputs {
   std::function<std::string()> applicationUrl;
   // The proxy that the last applicationUrl() call applied for the web view.
   std::function<WebViewProxy()> webViewProxy;
-  // The commands of other subsystems, by name; the window adds its own
-  // (closeApp, reload, openURL) and binds the table order.
-  BridgeHandlers handlers;
+  // The page's bridge, bound in this order; the command table unless a test
+  // host gives another.
+  std::span<const BridgeRow> bridge = kBridgeTable;
   // The proxy dialog, run from the loop when askProxy posted its request.
   std::function<void()> editProxySetting;
   // Opener of URLs and files; openWithSystem unless a test gives another.
@@ -33,21 +33,17 @@ struct MainWindowInputs {
 
 enum class MainWindowEnd {
   LoopEnded,  // close request or quit request flag: the shutdown follows
-  EarlyEnd,   // the file to open was missing: end without the shutdown
+  EarlyEnd,   // the file to open was missing, or the preferences file is
+              // unusable: end without the shutdown
 };
 
 // Opens the main window and runs its event loop until it ends.
 MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
                             MainWindowInputs inputs);
 
-// The main web view while runMainWindow runs, else nullptr.
-WebView* mainWebView();
-
 // Asks the loop to run the proxy dialog on its next pass.
-void postProxyDialogRequest();
+void postProxyDialogRequest(ProcessState& state);
 
-// ".x64" on x86-64 (".arm64", ".x86" elsewhere): the title's build suffix.
-std::string architectureSuffix();
 // "velomark client " + title version (which starts with a blank).
 std::string mainWindowTitle(const ProcessState& state);
 

@@ -29,7 +29,11 @@ struct ProcessState {
   std::string oauthState;     // "xsf" + two random numbers, made once per run
   std::string currentRefreshToken;  // OAuth refresh token, in memory only
   std::vector<std::string> tempFiles;  // deleted at shutdown
-  bool quitRequested = false;
+  bool quitRequested = false;         // closeApp: the loop ends and the shutdown follows
+  bool proxyDialogRequested = false;  // askProxy: the loop runs the proxy dialog next
+  // The preferences file is unusable (its box has been shown): the run ends
+  // without the shutdown after the step that found it.
+  bool earlyEndRequested = false;
   std::string developerMode;  // "true" or empty
   std::string fileToOpen;     // consumed once by requestData
 

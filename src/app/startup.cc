@@ -11,25 +11,16 @@
 #include "app/offline_page.h"
 #include "app/process_state.h"
 #include "diag/log_commands.h"
-#include "app/client_bridge.h"
+#include "app/client_window_inputs.h"
 #include "platform/gui.h"
+#include "platform/host_platform.h"
 #include "platform/paths.h"
+#include "platform/top_window.h"
 #include "settings/migration.h"
 
 namespace vm {
 
 namespace {
-
-constexpr const char* kArchitectureSuffix =
-#if defined(__x86_64__)
-    ".x64";
-#elif defined(__aarch64__)
-    ".arm64";
-#elif defined(__i386__)
-    ".x86";
-#else
-    ".other";
-#endif
 
 void enableLogAtStart(ProcessState& state) {
   enableLogCommand(state.log, *state.dialogs, "[ true ]");
@@ -55,7 +46,7 @@ void initialiseProcessState(ProcessState& state) {
   state.tempFiles.clear();
   state.quitRequested = false;
   state.versionText = kVersionText;
-  state.titleVersion = state.versionText + kArchitectureSuffix;
+  state.titleVersion = state.versionText + architectureSuffix();
   state.offlinePage = kOfflinePage;
   state.oauthState = makeOAuthState();
 }
@@ -110,11 +101,14 @@ int runClient(int argc, char** argv) {
   state.dialogs = dialogs.get();
   state.prefs.setUnusableHandler([&state](const std::string& file) {
     state.dialogs->showError("Failed to write preferences file to [" + file + "]");
-    std::exit(0);
+    state.earlyEndRequested = true;
+    wakeEventLoop();
   });
 
   migratePredecessorSettings({state.prefs, *state.dialogs, state.catalogue, appDataFolder()});
+  if (state.earlyEndRequested) return 0;
   setUpLogging(state, cmd, tempFolder());
+  if (state.earlyEndRequested) return 0;
   state.developerMode = developerModeFrom([](const char* name) { return std::getenv(name); });
   if (state.developerMode == "true")
     writeLog("Detected TS_PLSKEYID and/or TS_CLKEYID. Turn on developerMode for getHostInfo call.");

@@ -79,6 +79,18 @@ std::string operatingSystem(bool withPackageType) {
 
 std::string buildBitness() { return std::to_string(sizeof(void*) * 8); }
 
+std::string architectureSuffix() {
+#if defined(__x86_64__)
+  return ".x64";
+#elif defined(__aarch64__)
+  return ".arm64";
+#elif defined(__i386__)
+  return ".x86";
+#else
+  return ".other";
+#endif
+}
+
 std::vector<std::string> splitParameters(const std::string& parameters) {
   std::vector<std::string> args;
   std::string current;

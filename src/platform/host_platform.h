@@ -17,6 +17,9 @@ std::string linuxPackageType(const std::string& lowerOsRelease);
 
 // The build's word size: "64" on x86-64.
 std::string buildBitness();
+// The build's architecture as the window title names it: ".x64" on x86-64,
+// ".arm64", ".x86", and ".other" for any other.
+std::string architectureSuffix();
 
 // Runs program with parameters and answers its standard output: every block
 // read from the pipe followed by separator. Empty text when it cannot be

@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include "platform/top_window_native.h"
+
 namespace vm {
 
 namespace {
@@ -17,45 +19,78 @@ void runEventLoopPass(bool mayBlock) { g_main_context_iteration(nullptr, mayBloc
 
 void wakeEventLoop() { g_main_context_wakeup(nullptr); }
 
-struct TopWindow::Signals {
-  static gboolean configure(GtkWidget*, GdkEventConfigure*, gpointer self) {
-    static_cast<TopWindow*>(self)->reportChanges();
-    return FALSE;
-  }
-  static gboolean deleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
-    auto* w = static_cast<TopWindow*>(self);
-    if (w->events_.closeRequest) w->events_.closeRequest();
-    return TRUE;  // the window is neither closed nor hidden here
-  }
-  static void realize(GtkWidget* widget, gpointer) {
-    // X11 window managers honour these hints: everything but maximise.
-    gdk_window_set_functions(gtk_widget_get_window(widget),
-                             static_cast<GdkWMFunction>(GDK_FUNC_RESIZE | GDK_FUNC_MOVE |
-                                                        GDK_FUNC_MINIMIZE | GDK_FUNC_CLOSE));
-  }
+struct TopWindow::Impl {
+  ~Impl();
+  WindowGeometry geometry() const;
+  void reportChanges();
+
+  // The GLib signal handlers; their user data is the Impl.
+  static gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer impl);
+  static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer impl);
+  static void onRealize(GtkWidget* widget, gpointer);
+
+  GtkWidget* window = nullptr;
+  Events events;
+  WindowGeometry last{-1, -1, -1, -1};
 };
 
-void TopWindow::reportChanges() {
+gboolean TopWindow::Impl::onConfigure(GtkWidget*, GdkEventConfigure*, gpointer impl) {
+  static_cast<Impl*>(impl)->reportChanges();
+  return FALSE;
+}
+
+gboolean TopWindow::Impl::onDelete(GtkWidget*, GdkEvent*, gpointer impl) {
+  auto* w = static_cast<Impl*>(impl);
+  if (w->events.closeRequest) w->events.closeRequest();
+  return TRUE;  // the window is neither closed nor hidden here
+}
+
+void TopWindow::Impl::onRealize(GtkWidget* widget, gpointer) {
+  // X11 window managers honour these hints: everything but maximise.
+  gdk_window_set_functions(gtk_widget_get_window(widget),
+                           static_cast<GdkWMFunction>(GDK_FUNC_RESIZE | GDK_FUNC_MOVE |
+                                                      GDK_FUNC_MINIMIZE | GDK_FUNC_CLOSE));
+}
+
+void TopWindow::Impl::reportChanges() {
   WindowGeometry now = geometry();
-  if (now.width != last_.width || now.height != last_.height) {
-    last_.width = now.width;
-    last_.height = now.height;
-    if (events_.size) events_.size(now.width, now.height);
+  if (now.width != last.width || now.height != last.height) {
+    last.width = now.width;
+    last.height = now.height;
+    if (events.size) events.size(now.width, now.height);
   }
-  if (now.left != last_.left || now.top != last_.top) {
-    last_.left = now.left;
-    last_.top = now.top;
-    if (events_.move) events_.move(now.left, now.top);
+  if (now.left != last.left || now.top != last.top) {
+    last.left = now.left;
+    last.top = now.top;
+    if (events.move) events.move(now.left, now.top);
   }
 }
+
+WindowGeometry TopWindow::Impl::geometry() const {
+  WindowGeometry g;
+  gtk_window_get_position(GTK_WINDOW(window), &g.left, &g.top);
+  gtk_window_get_size(GTK_WINDOW(window), &g.width, &g.height);
+  return g;
+}
+
+TopWindow::Impl::~Impl() {
+  if (window) {
+    g_signal_handlers_disconnect_by_data(window, this);
+    gtk_widget_destroy(window);
+  }
+}
+
+TopWindow::TopWindow(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+TopWindow::~TopWindow() = default;
 
 std::unique_ptr<TopWindow> TopWindow::create(const std::string& title, const WindowGeometry& geometry,
                                              int minWidth, int minHeight, Events events) {
   if (!guiReady()) return nullptr;
-  std::unique_ptr<TopWindow> w(new TopWindow());
-  w->events_ = std::move(events);
+  auto impl = std::make_unique<Impl>();
+  impl->events = std::move(events);
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-  w->window_ = window;
+  impl->window = window;
   gtk_window_set_title(GTK_WINDOW(window), title.c_str());
   gtk_window_set_position(GTK_WINDOW(window), GTK_WIN_POS_NONE);
   gtk_window_set_gravity(GTK_WINDOW(window), GDK_GRAVITY_NORTH_WEST);
@@ -65,25 +100,15 @@ std::unique_ptr<TopWindow> TopWindow::create(const std::string& title, const Win
   hints.min_height = minHeight;
   gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &hints, GDK_HINT_MIN_SIZE);
   gtk_window_move(GTK_WINDOW(window), geometry.left, geometry.top);
-  g_signal_connect(window, "configure-event", G_CALLBACK(Signals::configure), w.get());
-  g_signal_connect(window, "delete-event", G_CALLBACK(Signals::deleteEvent), w.get());
-  g_signal_connect(window, "realize", G_CALLBACK(Signals::realize), nullptr);
+  g_signal_connect(window, "configure-event", G_CALLBACK(Impl::onConfigure), impl.get());
+  g_signal_connect(window, "delete-event", G_CALLBACK(Impl::onDelete), impl.get());
+  g_signal_connect(window, "realize", G_CALLBACK(Impl::onRealize), nullptr);
   gtk_widget_show(window);
-  return w;
+  return std::unique_ptr<TopWindow>(new TopWindow(std::move(impl)));
 }
 
-TopWindow::~TopWindow() {
-  if (window_) {
-    g_signal_handlers_disconnect_by_data(window_, this);
-    gtk_widget_destroy(window_);
-  }
-}
+WindowGeometry TopWindow::geometry() const { return impl_->geometry(); }
 
-WindowGeometry TopWindow::geometry() const {
-  WindowGeometry g;
-  gtk_window_get_position(GTK_WINDOW(window_), &g.left, &g.top);
-  gtk_window_get_size(GTK_WINDOW(window_), &g.width, &g.height);
-  return g;
-}
+GtkWidget* TopWindowNative::widget(const TopWindow& window) { return window.impl_->window; }
 
 }  // namespace vm

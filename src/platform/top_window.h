@@ -5,8 +5,6 @@
 #include <memory>
 #include <string>
 
-typedef struct _GtkWidget GtkWidget;
-
 namespace vm {
 
 // Runs one pass of the GLib main context. With mayBlock it sleeps in the
@@ -40,16 +38,14 @@ class TopWindow {
   TopWindow& operator=(const TopWindow&) = delete;
 
   WindowGeometry geometry() const;
-  GtkWidget* widget() const { return window_; }
-
-  struct Signals;
 
  private:
-  TopWindow() = default;
-  void reportChanges();
-  GtkWidget* window_ = nullptr;
-  Events events_;
-  WindowGeometry last_{-1, -1, -1, -1};
+  struct Impl;
+  // The toolkit's window, for the rest of the platform layer only
+  // (top_window_native.h).
+  friend struct TopWindowNative;
+  explicit TopWindow(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace vm

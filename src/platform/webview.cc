@@ -7,11 +7,15 @@
 #include <algorithm>
 #include <cctype>
 #include <ctime>
+#include <deque>
 #include <utility>
+#include <vector>
 #include <nlohmann/json.hpp>
 
 #include "base/log.h"
+#include "platform/extra_ca_trust.h"
 #include "platform/top_window.h"
+#include "platform/top_window_native.h"
 
 namespace vm {
 namespace {
@@ -22,14 +26,15 @@ constexpr const char* kRefused = "Bridge call refused";
 // page that kills the engine every time cannot spin the machine.
 constexpr std::size_t kMaxRestartsPerMinute = 3;
 
-struct GErrorFree {
-  void operator()(GError* e) const { g_error_free(e); }
-};
-using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 struct GCharFree {
   void operator()(gchar* p) const { g_free(p); }
 };
 using GCharPtr = std::unique_ptr<gchar, GCharFree>;
+struct GObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
 // Runs at document start in the top frame only. The secret that every call
 // carries is handed out once per committed page, to the first asker; this
@@ -93,15 +98,6 @@ std::string jsString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-// Host and port (443 when none is given) of an https URI; nullopt otherwise.
-std::optional<std::pair<std::string, int>> httpsHostAndPort(const char* uri) {
-  g_autoptr(GUri) parsed = uri ? g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr) : nullptr;
-  if (!parsed || !g_uri_get_host(parsed) || g_ascii_strcasecmp(g_uri_get_scheme(parsed), "https") != 0)
-    return std::nullopt;
-  return std::make_pair(std::string(g_uri_get_host(parsed)),
-                        g_uri_get_port(parsed) > 0 ? g_uri_get_port(parsed) : 443);
-}
-
 }  // namespace
 
 std::string originOf(const std::string& url) {
@@ -130,67 +126,63 @@ std::string originOf(const std::string& url) {
   return origin;
 }
 
-struct WebView::Signals {
-  static gboolean message(WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply,
-                          gpointer self) {
-    GCharPtr text(jsc_value_is_string(value) ? jsc_value_to_string(value) : nullptr);
-    static_cast<WebView*>(self)->handleMessage(text ? text.get() : "", reply, jsc_value_get_context(value));
-    return TRUE;
-  }
-  static void loadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-    if (event == WEBKIT_LOAD_COMMITTED) static_cast<WebView*>(self)->onCommitted();
-  }
-  static void terminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
-    const char* text = reason == WEBKIT_WEB_PROCESS_CRASHED              ? "crashed"
-                       : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "memory limit"
-                                                                          : "terminated";
-    static_cast<WebView*>(self)->onWebProcessEnded(text);
-  }
-  static gboolean decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
-                               WebKitPolicyDecisionType type, gpointer self) {
-    if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return FALSE;
-    auto* action = webkit_navigation_policy_decision_get_navigation_action(
-        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-    handOver(static_cast<WebView*>(self), action);
-    webkit_policy_decision_ignore(decision);
-    return TRUE;
-  }
-  static GtkWidget* create(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
-    handOver(static_cast<WebView*>(self), action);
-    return nullptr;  // no second view: the page's new window opens outside
-  }
-  static void handOver(WebView* view, WebKitNavigationAction* action) {
-    WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
-    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    if (uri && *uri && view->onNewWindow_) view->onNewWindow_(uri);
-  }
-  static gboolean authenticate(WebKitWebView*, WebKitAuthenticationRequest* request, gpointer self) {
-    auto* view = static_cast<WebView*>(self);
-    if (!webkit_authentication_request_is_for_proxy(request)) return FALSE;
-    const WebViewProxy& proxy = view->options_.proxy;
-    // Wrong stored credentials would otherwise be offered again forever.
-    if (webkit_authentication_request_is_retry(request) || proxy.user.empty()) {
-      writeLog("ERROR: Proxy authentication failed");
-      webkit_authentication_request_cancel(request);
-      return TRUE;
-    }
-    WebKitCredential* credential = webkit_credential_new(
-        proxy.user.c_str(), proxy.password.c_str(), WEBKIT_CREDENTIAL_PERSISTENCE_FOR_SESSION);
-    webkit_authentication_request_authenticate(request, credential);
-    webkit_credential_free(credential);
-    return TRUE;
-  }
-  static gboolean tlsError(WebKitWebView*, const char* uri, GTlsCertificate* certificate,
-                           GTlsCertificateFlags, gpointer self) {
-    return static_cast<WebView*>(self)->onTlsError(uri, certificate) ? TRUE : FALSE;
-  }
+struct WebView::Impl {
+  explicit Impl(const WebViewOptions& options);
+  ~Impl();
+
+  void navigate(const std::string& url);
+  void setHtml(const std::string& html);
+  void bind(const std::string& name, Handler handler);
+  void unbind(const std::string& name);
+  void eval(const std::string& script);
+  std::string currentUri() const;
+
+  void connectSignals();
+  void rebuildUserScript();
+  std::vector<std::pair<std::string, Handler>>::iterator findBinding(const std::string& name);
+  bool pageMayUseBridge() const;
+  void handleMessage(const std::string& text, WebKitScriptMessageReply* reply, JSCContext* js);
+  void onCommitted();
+  void onWebProcessEnded(const char* reason);
+  bool onTlsError(const char* uri, GTlsCertificate* certificate);
+  void handOver(WebKitNavigationAction* action);
+  bool authenticate(WebKitAuthenticationRequest* request);
+
+  // The GLib signal handlers; their user data is the Impl.
+  static gboolean onMessage(WebKitUserContentManager*, JSCValue*, WebKitScriptMessageReply*,
+                            gpointer);
+  static void onLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer);
+  static void onTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer);
+  static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,
+                                 gpointer);
+  static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction*, gpointer);
+  static gboolean onAuthenticate(WebKitWebView*, WebKitAuthenticationRequest*, gpointer);
+  static gboolean onTlsErrors(WebKitWebView*, const char*, GTlsCertificate*, GTlsCertificateFlags,
+                              gpointer);
+
+  WebViewOptions options;
+  WebKitWebView* view = nullptr;  // owned by its window
+  GObjectPtr<WebKitUserContentManager> content;
+  GObjectPtr<WebKitWebContext> context;
+  ExtraCaTrust extraCa;
+  // In the order bound: the page's functions are defined in this order.
+  std::vector<std::pair<std::string, Handler>> bindings;
+  UrlHandler onNewWindow;
+
+  std::string appOrigin;        // origin of the last navigate()
+  bool htmlPending = false;     // setHtml() issued, not yet committed
+  bool showingOwnHtml = false;  // the current page came from setHtml()
+  std::string lastHtml;
+  std::string pageSecret;       // fresh for every committed top-level page
+  bool secretIssued = false;
+  std::deque<long long> restarts;  // monotonic seconds of crash reloads
+  std::string tlsRetryUri;         // load to retry once the failed one has ended
+  unsigned tlsRetrySource = 0;     // GLib idle source of that retry, 0 when none
 };
 
-WebView::WebView(const WebViewOptions& options) : options_(options) {}
+namespace {
 
-std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions& options) {
-  std::unique_ptr<WebView> self(new WebView(options));
-
+WebKitWebContext* newWebContext(const WebViewOptions& options) {
   g_autoptr(WebKitWebsiteDataManager) data =
       options.cacheFolder.empty()
           ? webkit_website_data_manager_new(nullptr)
@@ -205,22 +197,20 @@ std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions
                                                            proxy);
     webkit_network_proxy_settings_free(proxy);
   }
-  self->context_ = webkit_web_context_new_with_website_data_manager(data);
+  return webkit_web_context_new_with_website_data_manager(data);
+}
 
-  if (!options.extraCaFile.empty()) {
-    GError* raw = nullptr;
-    self->extraCa_ = g_tls_file_database_new(options.extraCaFile.c_str(), &raw);
-    ErrorPtr error(raw);
-    if (!self->extraCa_)
-      writeLog("ERROR: Extra CA file [" + options.extraCaFile + "] unusable: " +
-               (error ? error->message : ""));
-  }
+}  // namespace
 
-  self->content_ = webkit_user_content_manager_new();
-  webkit_user_content_manager_register_script_message_handler_with_reply(self->content_, kHandlerName,
-                                                                         nullptr);
-  g_signal_connect(self->content_, "script-message-with-reply-received::velomarkBridge",
-                   G_CALLBACK(Signals::message), self.get());
+WebView::Impl::Impl(const WebViewOptions& options)
+    : options(options),
+      context(newWebContext(options)),
+      extraCa(options.extraCaFile, [this](GTlsCertificate* certificate, const std::string& host) {
+        webkit_web_context_allow_tls_certificate_for_host(context.get(), certificate, host.c_str());
+      }) {
+  content.reset(webkit_user_content_manager_new());
+  webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
+                                                                         kHandlerName, nullptr);
 
   g_autoptr(WebKitSettings) settings = webkit_settings_new();
   webkit_settings_set_enable_developer_extras(settings, options.developerTools);
@@ -228,106 +218,154 @@ std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions
   // no longer valid; every top-level page must start afresh.
   webkit_settings_set_enable_page_cache(settings, FALSE);
 
-  self->view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", self->context_,
-                                             "user-content-manager", self->content_, "settings",
-                                             settings, nullptr));
-  g_signal_connect(self->view_, "load-changed", G_CALLBACK(Signals::loadChanged), self.get());
-  g_signal_connect(self->view_, "web-process-terminated", G_CALLBACK(Signals::terminated), self.get());
-  g_signal_connect(self->view_, "decide-policy", G_CALLBACK(Signals::decidePolicy), self.get());
-  g_signal_connect(self->view_, "create", G_CALLBACK(Signals::create), self.get());
-  g_signal_connect(self->view_, "authenticate", G_CALLBACK(Signals::authenticate), self.get());
-  g_signal_connect(self->view_, "load-failed-with-tls-errors", G_CALLBACK(Signals::tlsError),
-                   self.get());
-
-  self->rebuildUserScript();
-  gtk_container_add(GTK_CONTAINER(window.widget()), GTK_WIDGET(self->view_));
-  gtk_widget_show(GTK_WIDGET(self->view_));
-  gtk_widget_grab_focus(GTK_WIDGET(self->view_));
-  return self;
+  view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
+                                      "user-content-manager", content.get(), "settings", settings,
+                                      nullptr));
+  connectSignals();
+  rebuildUserScript();
 }
 
-WebView::~WebView() {
-  if (tlsRetrySource_) g_source_remove(tlsRetrySource_);
-  if (view_) g_signal_handlers_disconnect_by_data(view_, this);
-  if (content_) {
-    g_signal_handlers_disconnect_by_data(content_, this);
-    g_object_unref(content_);
-  }
-  if (context_) g_object_unref(context_);
-  if (extraCa_) g_object_unref(extraCa_);
+WebView::Impl::~Impl() {
+  if (tlsRetrySource) g_source_remove(tlsRetrySource);
+  if (view) g_signal_handlers_disconnect_by_data(view, this);
+  if (content) g_signal_handlers_disconnect_by_data(content.get(), this);
 }
 
-void WebView::navigate(const std::string& url) {
-  appOrigin_ = originOf(url);
-  htmlPending_ = false;
-  allowExtraCaHost(url);
-  webkit_web_view_load_uri(view_, url.c_str());
+gboolean WebView::Impl::onMessage(WebKitUserContentManager*, JSCValue* value,
+                                  WebKitScriptMessageReply* reply, gpointer impl) {
+  GCharPtr text(jsc_value_is_string(value) ? jsc_value_to_string(value) : nullptr);
+  static_cast<Impl*>(impl)->handleMessage(text ? text.get() : "", reply,
+                                          jsc_value_get_context(value));
+  return TRUE;
 }
 
-void WebView::setHtml(const std::string& html) {
-  lastHtml_ = html;
-  htmlPending_ = true;
-  webkit_web_view_load_html(view_, html.c_str(), nullptr);
+void WebView::Impl::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer impl) {
+  if (event == WEBKIT_LOAD_COMMITTED) static_cast<Impl*>(impl)->onCommitted();
 }
 
-void WebView::rebuildUserScript() {
+void WebView::Impl::onTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                                 gpointer impl) {
+  const char* text = reason == WEBKIT_WEB_PROCESS_CRASHED                 ? "crashed"
+                     : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "memory limit"
+                                                                          : "terminated";
+  static_cast<Impl*>(impl)->onWebProcessEnded(text);
+}
+
+gboolean WebView::Impl::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                       WebKitPolicyDecisionType type, gpointer impl) {
+  if (type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) return FALSE;
+  auto* action = webkit_navigation_policy_decision_get_navigation_action(
+      WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+  static_cast<Impl*>(impl)->handOver(action);
+  webkit_policy_decision_ignore(decision);
+  return TRUE;
+}
+
+GtkWidget* WebView::Impl::onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer impl) {
+  static_cast<Impl*>(impl)->handOver(action);
+  return nullptr;  // no second view: the page's new window opens outside
+}
+
+gboolean WebView::Impl::onAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request,
+                                       gpointer impl) {
+  return static_cast<Impl*>(impl)->authenticate(request) ? TRUE : FALSE;
+}
+
+gboolean WebView::Impl::onTlsErrors(WebKitWebView*, const char* uri, GTlsCertificate* certificate,
+                                    GTlsCertificateFlags, gpointer impl) {
+  return static_cast<Impl*>(impl)->onTlsError(uri, certificate) ? TRUE : FALSE;
+}
+
+void WebView::Impl::connectSignals() {
+  g_signal_connect(content.get(), "script-message-with-reply-received::velomarkBridge",
+                   G_CALLBACK(onMessage), this);
+  g_signal_connect(view, "load-changed", G_CALLBACK(onLoadChanged), this);
+  g_signal_connect(view, "web-process-terminated", G_CALLBACK(onTerminated), this);
+  g_signal_connect(view, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+  g_signal_connect(view, "create", G_CALLBACK(onCreate), this);
+  g_signal_connect(view, "authenticate", G_CALLBACK(onAuthenticate), this);
+  g_signal_connect(view, "load-failed-with-tls-errors", G_CALLBACK(onTlsErrors), this);
+}
+
+void WebView::Impl::navigate(const std::string& url) {
+  appOrigin = originOf(url);
+  htmlPending = false;
+  extraCa.allowHostOf(url);
+  webkit_web_view_load_uri(view, url.c_str());
+}
+
+void WebView::Impl::setHtml(const std::string& html) {
+  lastHtml = html;
+  htmlPending = true;
+  webkit_web_view_load_html(view, html.c_str(), nullptr);
+}
+
+void WebView::Impl::rebuildUserScript() {
   std::string source = kBridgeCore;
-  for (const auto& [name, handler] : bindings_)
+  for (const auto& [name, handler] : bindings)
     source += "window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) + ");\n";
-  webkit_user_content_manager_remove_all_scripts(content_);
+  webkit_user_content_manager_remove_all_scripts(content.get());
   WebKitUserScript* script =
       webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                              WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-  webkit_user_content_manager_add_script(content_, script);
+  webkit_user_content_manager_add_script(content.get(), script);
   webkit_user_script_unref(script);
 }
 
-void WebView::bind(const std::string& name, Handler handler) {
-  bindings_[name] = std::move(handler);
+std::vector<std::pair<std::string, WebView::Handler>>::iterator WebView::Impl::findBinding(
+    const std::string& name) {
+  return std::find_if(bindings.begin(), bindings.end(),
+                      [&name](const auto& binding) { return binding.first == name; });
+}
+
+void WebView::Impl::bind(const std::string& name, Handler handler) {
+  if (auto found = findBinding(name); found != bindings.end())
+    found->second = std::move(handler);
+  else
+    bindings.emplace_back(name, std::move(handler));
   rebuildUserScript();
   // The page already shown gets the name too, not only the next one.
   eval("window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) + ");");
 }
 
-void WebView::unbind(const std::string& name) {
-  if (bindings_.erase(name) == 0) return;
+void WebView::Impl::unbind(const std::string& name) {
+  auto found = findBinding(name);
+  if (found == bindings.end()) return;
+  bindings.erase(found);
   rebuildUserScript();
   eval("window.__velomarkBridge && window.__velomarkBridge.unbind(" + jsString(name) + ");");
 }
 
-void WebView::eval(const std::string& script) {
-  webkit_web_view_evaluate_javascript(view_, script.c_str(), static_cast<gssize>(script.size()),
+void WebView::Impl::eval(const std::string& script) {
+  webkit_web_view_evaluate_javascript(view, script.c_str(), static_cast<gssize>(script.size()),
                                       nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-void WebView::resize(int, int) { gtk_widget_queue_resize(GTK_WIDGET(view_)); }
-
-std::string WebView::currentUri() const {
-  const char* uri = webkit_web_view_get_uri(view_);
+std::string WebView::Impl::currentUri() const {
+  const char* uri = webkit_web_view_get_uri(view);
   return uri ? uri : "";
 }
 
-bool WebView::pageMayUseBridge() const {
+bool WebView::Impl::pageMayUseBridge() const {
   std::string uri = currentUri();
-  if (showingOwnHtml_) return uri == "about:blank";
-  return !appOrigin_.empty() && originOf(uri) == appOrigin_;
+  if (showingOwnHtml) return uri == "about:blank";
+  return !appOrigin.empty() && originOf(uri) == appOrigin;
 }
 
-void WebView::onCommitted() {
-  showingOwnHtml_ = htmlPending_ && currentUri() == "about:blank";
-  htmlPending_ = false;
-  pageSecret_ = randomSecret();
-  secretIssued_ = false;
+void WebView::Impl::onCommitted() {
+  showingOwnHtml = htmlPending && currentUri() == "about:blank";
+  htmlPending = false;
+  pageSecret = randomSecret();
+  secretIssued = false;
 }
 
-void WebView::handleMessage(const std::string& text, void* replyPtr, void* contextPtr) {
-  auto* reply = static_cast<WebKitScriptMessageReply*>(replyPtr);
+void WebView::Impl::handleMessage(const std::string& text, WebKitScriptMessageReply* reply,
+                                  JSCContext* js) {
   auto message = nlohmann::json::parse(text, nullptr, false);
   std::string kind;
   if (message.is_object() && message.contains("kind") && message["kind"].is_string())
     kind = message["kind"].get<std::string>();
 
-  auto* js = static_cast<JSCContext*>(contextPtr);
   auto answer = [&](const std::optional<std::string>& value) {
     JSCValue* v = value ? jsc_value_new_string(js, value->c_str()) : jsc_value_new_undefined(js);
     webkit_script_message_reply_return_value(reply, v);
@@ -335,9 +373,9 @@ void WebView::handleMessage(const std::string& text, void* replyPtr, void* conte
   };
 
   if (kind == "hello") {
-    if (!secretIssued_ && pageMayUseBridge() && !pageSecret_.empty()) {
-      secretIssued_ = true;
-      answer(pageSecret_);
+    if (!secretIssued && pageMayUseBridge() && !pageSecret.empty()) {
+      secretIssued = true;
+      answer(pageSecret);
     } else {
       answer(std::nullopt);
     }
@@ -352,13 +390,13 @@ void WebView::handleMessage(const std::string& text, void* replyPtr, void* conte
     secret = message["secret"].get<std::string>();
     args = message["args"].get<std::string>();
   }
-  if (name.empty() || secret.empty() || secret != pageSecret_ || !pageMayUseBridge()) {
+  if (name.empty() || secret.empty() || secret != pageSecret || !pageMayUseBridge()) {
     writeLog("ERROR: Refused bridge call [" + name + "] from [" + currentUri() + "]");
     webkit_script_message_reply_return_error_message(reply, kRefused);
     return;
   }
-  auto found = bindings_.find(name);
-  if (found == bindings_.end()) {
+  auto found = findBinding(name);
+  if (found == bindings.end()) {
     answer(std::nullopt);
     return;
   }
@@ -368,48 +406,35 @@ void WebView::handleMessage(const std::string& text, void* replyPtr, void* conte
   answer(handler(args));
 }
 
-void WebView::onWebProcessEnded(const char* reason) {
+void WebView::Impl::onWebProcessEnded(const char* reason) {
   long long now = monotonicSeconds();
-  while (!restarts_.empty() && now - restarts_.front() >= 60) restarts_.pop_front();
-  if (restarts_.size() >= kMaxRestartsPerMinute) {
+  while (!restarts.empty() && now - restarts.front() >= 60) restarts.pop_front();
+  if (restarts.size() >= kMaxRestartsPerMinute) {
     writeLog(std::string("ERROR: Web process ended (") + reason + "); not reloaded, too many restarts");
     return;
   }
-  restarts_.push_back(now);
+  restarts.push_back(now);
   writeLog(std::string("ERROR: Web process ended (") + reason + "); reloading");
-  if (showingOwnHtml_ || currentUri().empty()) {
-    setHtml(lastHtml_);
+  if (showingOwnHtml || currentUri().empty()) {
+    setHtml(lastHtml);
   } else {
-    webkit_web_view_reload(view_);
+    webkit_web_view_reload(view);
   }
 }
 
-// WebKitGTK 4.1 offers no way to give the network process a trust store of
-// its own, so a certificate that fails the system store is checked here
-// against the extra CA, host name and validity included; only a chain that
-// passes is allowed for its host and the load retried.
-bool WebView::onTlsError(const char* uri, void* certificatePtr) {
-  auto* certificate = static_cast<GTlsCertificate*>(certificatePtr);
-  if (!extraCa_ || !uri) {
-    writeLog(std::string("ERROR: TLS certificate of [") + (uri ? uri : "") + "] refused");
-    return false;
-  }
-  auto hostAndPort = httpsHostAndPort(uri);
-  if (!hostAndPort) return false;
-  const auto& [host, port] = *hostAndPort;
-  if (!allowIfExtraCaVouches(certificate, host, port)) {
-    writeLog(std::string("ERROR: TLS certificate of [") + uri + "] refused");
-    return false;
-  }
+// Only a certificate that the extra CA vouches for is allowed for its host,
+// and the load retried.
+bool WebView::Impl::onTlsError(const char* uri, GTlsCertificate* certificate) {
+  if (!extraCa.allowRefused(uri, certificate)) return false;
   // A load started inside this signal can be cancelled by the engine as it
   // finishes the failed one; retry once the main loop is back.
-  tlsRetryUri_ = uri;
-  if (!tlsRetrySource_) {
-    tlsRetrySource_ = g_idle_add(
+  tlsRetryUri = uri;
+  if (!tlsRetrySource) {
+    tlsRetrySource = g_idle_add(
         [](gpointer self) -> gboolean {
-          auto* view = static_cast<WebView*>(self);
-          view->tlsRetrySource_ = 0;
-          webkit_web_view_load_uri(view->view_, view->tlsRetryUri_.c_str());
+          auto* impl = static_cast<Impl*>(self);
+          impl->tlsRetrySource = 0;
+          webkit_web_view_load_uri(impl->view, impl->tlsRetryUri.c_str());
           return G_SOURCE_REMOVE;
         },
         this);
@@ -417,52 +442,55 @@ bool WebView::onTlsError(const char* uri, void* certificatePtr) {
   return true;
 }
 
-// The engine does not always report a certificate it refuses: when a
-// navigation moves to a new web process, the failure can surface as a plain
-// cancellation and the view ends on an empty page. So a host whose chain the
-// extra CA vouches for is checked here, with a handshake of our own, and
-// allowed before the engine first connects to it.
-void WebView::allowExtraCaHost(const std::string& url) {
-  if (!extraCa_) return;
-  auto hostAndPort = httpsHostAndPort(url.c_str());
-  if (!hostAndPort) return;
-  const auto& [host, port] = *hostAndPort;
-  std::string key = host + ":" + std::to_string(port);
-  if (extraCaHosts_.count(key)) return;
-
-  g_autoptr(GSocketClient) client = g_socket_client_new();
-  g_socket_client_set_timeout(client, 10);
-  g_autoptr(GSocketConnection) tcp =
-      g_socket_client_connect_to_host(client, host.c_str(), port, nullptr, nullptr);
-  if (!tcp) return;
-  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
-  g_autoptr(GIOStream) tls = g_tls_client_connection_new(G_IO_STREAM(tcp), identity, nullptr);
-  if (!tls) return;
-  // The handshake only fetches the chain; the extra CA judges it below.
-  g_signal_connect(tls, "accept-certificate", G_CALLBACK(+[](GTlsConnection*, GTlsCertificate*,
-                                                             GTlsCertificateFlags, gpointer) {
-                     return TRUE;
-                   }),
-                   nullptr);
-  if (!g_tls_connection_handshake(G_TLS_CONNECTION(tls), nullptr, nullptr)) return;
-  GTlsCertificate* peer = g_tls_connection_get_peer_certificate(G_TLS_CONNECTION(tls));
-  if (peer && allowIfExtraCaVouches(peer, host, port)) extraCaHosts_.insert(key);
-  g_io_stream_close(tls, nullptr, nullptr);
+void WebView::Impl::handOver(WebKitNavigationAction* action) {
+  WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+  const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+  if (uri && *uri && onNewWindow) onNewWindow(uri);
 }
 
-// Allows certificate for host when its chain leads to the extra CA and names
-// host:port, validity included.
-bool WebView::allowIfExtraCaVouches(void* certificatePtr, const std::string& host, int port) {
-  auto* certificate = static_cast<GTlsCertificate*>(certificatePtr);
-  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
-  GError* raw = nullptr;
-  GTlsCertificateFlags flags = g_tls_database_verify_chain(
-      extraCa_, certificate, G_TLS_DATABASE_PURPOSE_AUTHENTICATE_SERVER, identity, nullptr,
-      G_TLS_DATABASE_VERIFY_NONE, nullptr, &raw);
-  ErrorPtr error(raw);
-  if (error || flags != 0) return false;
-  webkit_web_context_allow_tls_certificate_for_host(context_, certificate, host.c_str());
+bool WebView::Impl::authenticate(WebKitAuthenticationRequest* request) {
+  if (!webkit_authentication_request_is_for_proxy(request)) return false;
+  const WebViewProxy& proxy = options.proxy;
+  // Wrong stored credentials would otherwise be offered again forever.
+  if (webkit_authentication_request_is_retry(request) || proxy.user.empty()) {
+    writeLog("ERROR: Proxy authentication failed");
+    webkit_authentication_request_cancel(request);
+    return true;
+  }
+  WebKitCredential* credential = webkit_credential_new(
+      proxy.user.c_str(), proxy.password.c_str(), WEBKIT_CREDENTIAL_PERSISTENCE_FOR_SESSION);
+  webkit_authentication_request_authenticate(request, credential);
+  webkit_credential_free(credential);
   return true;
 }
+
+WebView::WebView(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+WebView::~WebView() = default;
+
+std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions& options) {
+  std::unique_ptr<WebView> self(new WebView(std::make_unique<Impl>(options)));
+  GtkWidget* widget = GTK_WIDGET(self->impl_->view);
+  gtk_container_add(GTK_CONTAINER(TopWindowNative::widget(window)), widget);
+  gtk_widget_show(widget);
+  gtk_widget_grab_focus(widget);
+  return self;
+}
+
+void WebView::navigate(const std::string& url) { impl_->navigate(url); }
+
+void WebView::setHtml(const std::string& html) { impl_->setHtml(html); }
+
+void WebView::bind(const std::string& name, Handler handler) { impl_->bind(name, std::move(handler)); }
+
+void WebView::unbind(const std::string& name) { impl_->unbind(name); }
+
+void WebView::eval(const std::string& script) { impl_->eval(script); }
+
+void WebView::resize(int, int) { gtk_widget_queue_resize(GTK_WIDGET(impl_->view)); }
+
+void WebView::setNewWindowHandler(UrlHandler handler) { impl_->onNewWindow = std::move(handler); }
+
+std::string WebView::currentUri() const { return impl_->currentUri(); }
 
 }  // namespace vm

@@ -3,19 +3,10 @@
 // answered by a native handler.
 #pragma once
 
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
-
-typedef struct _GtkWidget GtkWidget;
-typedef struct _WebKitWebView WebKitWebView;
-typedef struct _WebKitUserContentManager WebKitUserContentManager;
-typedef struct _WebKitWebContext WebKitWebContext;
-typedef struct _GTlsDatabase GTlsDatabase;
 
 namespace vm {
 
@@ -58,8 +49,9 @@ class WebView {
   void navigate(const std::string& url);
   // Shows html as the page (the offline page); that page gets the bindings.
   void setHtml(const std::string& html);
-  // Binding a name again replaces its handler. Bindings hold for every later
-  // page of this view.
+  // Binding a name again replaces its handler in its place. Bindings hold
+  // for every later page of this view, whose functions are defined in the
+  // order bound.
   void bind(const std::string& name, Handler handler);
   void unbind(const std::string& name);
   // Runs script in the current top-level page; nothing comes back.
@@ -69,43 +61,15 @@ class WebView {
 
   // Pages that ask for a new window (target=_blank, window.open) go here
   // instead; without a handler they are dropped.
-  void setNewWindowHandler(UrlHandler handler) { onNewWindow_ = std::move(handler); }
+  void setNewWindowHandler(UrlHandler handler);
 
   // The address of the current top-level page (empty before the first load).
   std::string currentUri() const;
 
-  // Internal entry points of the GLib signal handlers.
-  struct Signals;
-
  private:
-  explicit WebView(const WebViewOptions& options);
-  void rebuildUserScript();
-  void handleMessage(const std::string& text, void* reply, void* jsContext);
-  void onCommitted();
-  void onWebProcessEnded(const char* reason);
-  bool onTlsError(const char* uri, void* certificate);
-  void allowExtraCaHost(const std::string& url);
-  bool allowIfExtraCaVouches(void* certificate, const std::string& host, int port);
-  bool pageMayUseBridge() const;
-
-  WebViewOptions options_;
-  WebKitWebView* view_ = nullptr;  // owned by its window
-  WebKitUserContentManager* content_ = nullptr;
-  WebKitWebContext* context_ = nullptr;
-  GTlsDatabase* extraCa_ = nullptr;
-  std::map<std::string, Handler> bindings_;
-  UrlHandler onNewWindow_;
-
-  std::string appOrigin_;       // origin of the last navigate()
-  bool htmlPending_ = false;    // setHtml() issued, not yet committed
-  bool showingOwnHtml_ = false; // the current page came from setHtml()
-  std::string lastHtml_;
-  std::string pageSecret_;      // fresh for every committed top-level page
-  bool secretIssued_ = false;
-  std::deque<long long> restarts_;  // monotonic seconds of crash reloads
-  std::string tlsRetryUri_;          // load to retry once the failed one has ended
-  unsigned tlsRetrySource_ = 0;      // GLib idle source of that retry, 0 when none
-  std::set<std::string> extraCaHosts_;  // host:port whose certificate is allowed already
+  struct Impl;
+  explicit WebView(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
 };
 
 // The scheme://host[:port] part of url, lower-cased scheme and host; empty

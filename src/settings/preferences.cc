@@ -20,8 +20,10 @@ class Preferences::Session {
   explicit Session(Preferences& owner) : owner_(owner) {}
 
   // Loads the file, creating it when missing or empty. False when it can
-  // neither be read nor created; the unusable handler has run then.
+  // neither be read nor created (now or before); the unusable handler runs
+  // the first time.
   bool open() {
+    if (owner_.unusable_) return false;
     makeFolders(owner_.folder_);
     std::string path = owner_.filePath();
     struct stat st;
@@ -36,6 +38,7 @@ class Preferences::Session {
       dirty_ = true;
       return true;
     }
+    owner_.unusable_ = true;
     if (owner_.onUnusable_) owner_.onUnusable_(path);
     return false;
   }

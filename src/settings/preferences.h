@@ -9,8 +9,10 @@ namespace vm {
 
 class Preferences {
  public:
-  // Called with the file path when the file can neither be opened nor
-  // created. The client shows its error box and ends there; tests record it.
+  // Called once, with the file path, when the file can neither be opened nor
+  // created. From then on every operation does nothing and answers its
+  // default: the client shows its error box once and ends after the step
+  // that met the file. Tests record the call.
   using UnusableHandler = std::function<void(const std::string& filePath)>;
 
   // folder ends with "/"; it is created (one level) when missing.
@@ -33,6 +35,7 @@ class Preferences {
   std::string folder_;
   std::string fileName_;
   UnusableHandler onUnusable_;
+  bool unusable_ = false;
 };
 
 }  // namespace vm

@@ -32,3 +32,22 @@ def test_page_reads_host_info_and_round_trips_settings(display, tmp_path):
     assert "getSetting had wrong parameter count!\r\n" in log
     port = loopback_application_port()
     assert f"Use application URL: [https://127.0.0.1:{port}/pc/velomark.html]" in log
+
+
+COMMAND_TABLE = ["getHostInfo", "setSetting", "deleteSetting", "getSetting", "getAllSettings", "openFile",
+                 "closeApp", "reload", "askProxy", "sendLogEntry", "enableLog", "attachFiles", "requestData",
+                 "openURL", "sendMail", "getAddresses", "sendLog"]
+
+
+def test_the_page_gets_its_bridge_functions_in_the_command_tables_order(display, tmp_path):
+    script = f"""
+      const table = {json.dumps(COMMAND_TABLE)};
+      await report('order', Object.getOwnPropertyNames(window).filter((n) => table.includes(n)));
+      await window.closeApp();
+    """
+    with application_servers({"127.0.0.1": app_routes(page(script))}) as servers:
+        with real_client(display, tmp_path) as run:
+            order = servers["127.0.0.1"].wait_result("order")
+            assert run.wait_exit(30) == 0
+    # askProxy's proxy dialog is not built yet: the page has no such function.
+    assert order == [name for name in COMMAND_TABLE if name != "askProxy"]

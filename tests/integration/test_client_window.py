@@ -137,19 +137,63 @@ def test_a_file_argument_marks_the_url_and_requestData_hands_it_over_once(displa
     assert again == {"search": "", "first": "", "second": ""}
 
 
+def close_the_box_and_see_the_run_end(display, run):
+    box = display.wait_for_window("^velomark$", timeout=60)
+    assert display.xdotool("getwindowname", box) == "velomark"
+    assert run.proc.poll() is None  # the box holds the run until it is closed
+    display.xdotool("windowfocus", "--sync", box)
+    display.xdotool("key", "--window", box, "Return")
+    # A second box would hold the run again.
+    assert run.wait_exit(30) == 0
+
+
 def test_a_missing_file_to_open_shows_its_box_and_ends_with_0(display, tmp_path):
     missing = tmp_path / "gone" / "message.tsf"
     log = tmp_path / "log.txt"
     with application_servers({"127.0.0.1": app_routes(page("report('shown', 1);"))}) as servers:
         with real_client(display, tmp_path, args=["-l", str(log), "-i", str(missing)]) as run:
-            box = display.wait_for_window("^velomark$", timeout=60)
-            assert display.xdotool("getwindowname", box) == "velomark"
-            assert run.proc.poll() is None  # the box holds the run until it is closed
-            display.xdotool("windowfocus", "--sync", box)
-            display.xdotool("key", "--window", box, "Return")
-            assert run.wait_exit(30) == 0
+            close_the_box_and_see_the_run_end(display, run)
         assert [r["path"] for r in servers["127.0.0.1"].requests] == ["/pc/check.html"]
     assert f"File [{missing}] not found!" in log.read_text(errors="replace")
+
+
+def test_a_preferences_file_that_cannot_be_made_ends_the_run_at_its_first_use(display, tmp_path):
+    # The settings folder is a plain file: the migration's first read meets it.
+    log = tmp_path / "log.txt"
+    with application_servers({"127.0.0.1": app_routes(page("report('shown', 1);"))}) as servers:
+        run = real_client(display, tmp_path, args=["-l", str(log)])
+        (run.config_home / "tessel").write_text("not a folder")
+        with run:
+            close_the_box_and_see_the_run_end(display, run)
+        # Neither the logging set-up nor the main window came after the box.
+        assert servers["127.0.0.1"].requests == []
+    assert not log.exists()
+
+
+def test_a_bridge_command_meeting_an_unusable_preferences_file_ends_the_run(display, tmp_path):
+    # The page opens a file, then waits for the test to make the preferences
+    # file unusable (a folder in its place) before it writes a setting.
+    script = r"""
+      await window.openFile('kept.txt', btoa('kept'));
+      await report('opened', true);
+      while ((await (await fetch('/go')).text()) !== 'yes') await new Promise(r => setTimeout(r, 50));
+      await report('writing', true);
+      await window.setSetting('k', 'v');
+    """
+    go = threading.Event()
+    routes = app_routes(page(script), **{"/go": lambda _: ("text/plain", b"yes" if go.is_set() else b"no")})
+    with application_servers({"127.0.0.1": routes}) as servers:
+        with real_client(display, tmp_path, args=["-l", str(tmp_path / "log.txt")]) as run:
+            servers["127.0.0.1"].wait_result("opened")
+            kept = run.tmp / "kept.txt"
+            wait_for(kept.exists, what="the file openFile writes")
+            run.ini_file.unlink()
+            run.ini_file.mkdir()
+            go.set()
+            servers["127.0.0.1"].wait_result("writing")
+            close_the_box_and_see_the_run_end(display, run)
+    # The run ended without the shutdown: the temporary file is still there.
+    assert kept.read_text() == "kept"
 
 
 @pytest.mark.parametrize("env, flag", [({"TS_PLSKEYID": "1"}, "true"), ({"TS_CLKEYID": "false"}, "true"),

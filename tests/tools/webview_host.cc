@@ -6,25 +6,25 @@
 //   VELOMARK_TEST_LOG       log file path; logging is on when set
 //   VELOMARK_TEST_EXTRA_CA  PEM file trusted by the web view besides the system
 //   VELOMARK_TEST_PROXY     "host port user password": the web view's proxy
-// getHostInfo is replaced by an echo: it answers its first argument's text
+// Of the client's commands it binds those that need no dialogs, in table
+// order. getHostInfo is replaced by an echo: it answers its first argument's text
 // as is (so tests can hand back text that is no JSON), or nothing when it is
 // called without arguments. sendLog is replaced by a hook that changes the
 // bindings while the page runs: it unbinds getHostInfo and binds getSetting
 // again to a handler that always answers "replaced".
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/offline_page.h"
 #include "app/process_state.h"
-#include "diag/log_commands.h"
 #include "platform/paths.h"
-#include "settings/setting_commands.h"
+#include "platform/webview.h"
 
 namespace {
-
 
 std::string env(const char* name) {
   const char* v = std::getenv(name);
@@ -38,6 +38,37 @@ std::string readUrl() {
   std::string url = s.str();
   while (!url.empty() && (url.back() == '\n' || url.back() == '\r' || url.back() == ' ')) url.pop_back();
   return url;
+}
+
+vm::BridgeHandler echoFirstArgument(const vm::BridgeContext&) {
+  return [](const std::string& args) -> vm::BridgeAnswer {
+    auto parsed = vm::parseBridgeArgs(args);
+    if (!parsed || parsed->empty()) return std::nullopt;
+    return vm::jsonStringOrEmpty((*parsed)[0]);
+  };
+}
+
+vm::BridgeHandler changeBindings(const vm::BridgeContext& context) {
+  return [view = context.view](const std::string&) -> vm::BridgeAnswer {
+    view->unbind("getHostInfo");
+    view->bind("getSetting", [](const std::string&) -> vm::BridgeAnswer { return "\"replaced\""; });
+    return std::nullopt;
+  };
+}
+
+// The client's rows that need no dialogs, with the two test commands, in
+// the table's order.
+std::vector<vm::BridgeRow> hostBridge() {
+  const std::set<std::string> kept = {"setSetting", "deleteSetting", "getSetting", "getAllSettings",
+                                      "closeApp",   "reload",        "sendLogEntry", "openURL"};
+  std::vector<vm::BridgeRow> rows;
+  for (const vm::BridgeRow& row : vm::kBridgeTable) {
+    std::string name = row.name;
+    if (name == "getHostInfo") rows.push_back({row.name, echoFirstArgument});
+    else if (name == "sendLog") rows.push_back({row.name, changeBindings});
+    else if (kept.count(name)) rows.push_back(row);
+  }
+  return rows;
 }
 
 }  // namespace
@@ -62,28 +93,8 @@ int main(int argc, char** argv) {
     fields >> proxy.host >> proxy.port >> proxy.user >> proxy.password;
     return proxy;
   };
-  auto& prefs = state.prefs;
-  inputs.handlers = {
-      {"getHostInfo",
-       [](const std::string& args) -> vm::BridgeAnswer {
-         auto parsed = vm::parseBridgeArgs(args);
-         if (!parsed || parsed->empty()) return std::nullopt;
-         return vm::jsonStringOrEmpty((*parsed)[0]);
-       }},
-      {"setSetting", [&prefs](const std::string& a) { return vm::setSettingCommand(prefs, a); }},
-      {"deleteSetting", [&prefs](const std::string& a) { return vm::deleteSettingCommand(prefs, a); }},
-      {"getSetting", [&prefs](const std::string& a) { return vm::getSettingCommand(prefs, a); }},
-      {"getAllSettings", [&prefs](const std::string& a) { return vm::getAllSettingsCommand(prefs, a); }},
-      {"sendLogEntry", [&state](const std::string& a) { return vm::sendLogEntryCommand(state.log, a); }},
-      {"sendLog",
-       [](const std::string&) -> vm::BridgeAnswer {
-         if (vm::WebView* view = vm::mainWebView()) {
-           view->unbind("getHostInfo");
-           view->bind("getSetting", [](const std::string&) -> vm::BridgeAnswer { return "\"replaced\""; });
-         }
-         return std::nullopt;
-       }},
-  };
+  std::vector<vm::BridgeRow> bridge = hostBridge();
+  inputs.bridge = bridge;
   vm::runMainWindow(state, commandLine, std::move(inputs));
   return 0;
 }

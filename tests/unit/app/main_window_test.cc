@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "app/bridge.h"
 #include "app/main_window.h"
 #include "app/process_state.h"
 #include "app/window_commands.h"
@@ -10,24 +9,6 @@
 
 namespace vm {
 namespace {
-
-TEST(BridgeRegistration, TableOrderAndOnlyNamesWithHandlers) {
-  BridgeAnswer (*none)(const std::string&) = [](const std::string&) -> BridgeAnswer { return {}; };
-  BridgeHandlers handlers;
-  for (const char* name : {"sendLog", "openURL", "getHostInfo", "reload", "closeApp", "notInTable"})
-    handlers[name] = none;
-  handlers["getSetting"] = nullptr;  // an empty handler counts as none
-  EXPECT_EQ(bridgeRegistrationOrder(handlers),
-            (std::vector<std::string>{"getHostInfo", "closeApp", "reload", "openURL", "sendLog"}));
-
-  BridgeHandlers all;
-  for (const char* name : kBridgeCommandNames) all[name] = none;
-  auto order = bridgeRegistrationOrder(all);
-  ASSERT_EQ(order.size(), 17u);
-  EXPECT_EQ(order.front(), "getHostInfo");
-  EXPECT_EQ(order[6], "closeApp");
-  EXPECT_EQ(order.back(), "sendLog");
-}
 
 TEST(OpenUrlCommand, ExactlyOneArgumentReachesTheOpenerAsItIs) {
   const struct {
@@ -74,7 +55,6 @@ TEST(MainWindowTitle, TwoBlanksBeforeTheVersionAndTheBuildSuffix) {
   ProcessState state{Preferences(dir.path()), dir.path()};
   state.titleVersion.clear();
 #if defined(__x86_64__)
-  EXPECT_EQ(architectureSuffix(), ".x64");
   EXPECT_EQ(mainWindowTitle(state), "velomark client  5.0.0-140.x64");
 #endif
   state.titleVersion = " 1.2.3.x64";

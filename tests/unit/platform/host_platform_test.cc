@@ -77,6 +77,7 @@ TEST(OperatingSystem, ThisHost) {
   EXPECT_TRUE(withType == "linux deb" || withType == "linux rpm") << withType;
 #if defined(__x86_64__)
   EXPECT_EQ(buildBitness(), "64");
+  EXPECT_EQ(architectureSuffix(), ".x64");
 #endif
 }
 

@@ -134,6 +134,16 @@ TEST_F(PreferencesTest, UnusableFileCallsHandlerAndReturnsDefault) {
   EXPECT_EQ(broken.readSetting("k", "d", "WebApp"), "d");
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0], dir.path() + "plain-file/tessel/velomark_client.ini");
+
+  // Once unusable, every operation answers its default without another call,
+  // and nothing is written even where the file could now be made.
+  std::filesystem::remove(dir.path() + "plain-file");
+  EXPECT_EQ(broken.writeSetting("k", "v", "WebApp"), "v");
+  broken.removeSetting("k", "WebApp");
+  EXPECT_EQ(broken.readSetting("k", "d2", "WebApp"), "d2");
+  EXPECT_EQ(broken.settingsAsJson("WebApp"), "{}");
+  EXPECT_EQ(seen.size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "plain-file"));
 }
 
 TEST_F(PreferencesTest, ReadOnlyFileKeepsReadsWorkingAndIsNotReplaced) {

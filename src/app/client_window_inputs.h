@@ -1,5 +1,5 @@
-// Wires the client's subsystems to the main window: the bridge handlers that
-// exist, the application URL decision and the web view's trust settings.
+// Wires the client's subsystems to the main window: the application URL
+// decision and the web view's proxy and trust settings.
 #pragma once
 
 #include "app/main_window.h"

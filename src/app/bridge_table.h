@@ -1,0 +1,45 @@
+// The seventeen bridge commands: one row each, in the order the page gets its
+// global functions, with the function that makes the command's handler.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "base/bridge_json.h"
+
+namespace vm {
+
+struct ProcessState;
+class WebView;
+
+using BridgeHandler = std::function<BridgeAnswer(const std::string& argsJson)>;
+
+// What the handlers work on. state.dialogs must be set; a handler keeps
+// references into state and the pointer to the view, never to the context.
+struct BridgeContext {
+  ProcessState& state;
+  WebView* view = nullptr;  // the main web view
+  std::function<std::string()> applicationUrl;               // decided again by reload
+  std::function<void(const std::string& url)> opener;       // openURL's target
+};
+
+using BridgeHandlerMaker = BridgeHandler (*)(const BridgeContext& context);
+
+struct BridgeRow {
+  const char* name;
+  BridgeHandlerMaker makeHandler;
+};
+
+// The maker of a row whose command is not built yet: the page gets no
+// function of that name. Only askProxy's row may have it.
+BridgeHandler notBuiltYet(const BridgeContext& context);
+
+extern const std::array<BridgeRow, 17> kBridgeTable;
+
+// Binds the rows in their order, each name to the handler its maker makes
+// for context; rows that are not built yet are passed over.
+void bindBridge(WebView& view, std::span<const BridgeRow> rows, const BridgeContext& context);
+
+}  // namespace vm

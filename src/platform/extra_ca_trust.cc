@@ -1,0 +1,107 @@
+#include "platform/extra_ca_trust.h"
+
+#include <gio/gio.h>
+
+#include <optional>
+#include <utility>
+
+#include "base/log.h"
+
+namespace vm {
+namespace {
+
+struct GErrorFree {
+  void operator()(GError* e) const { g_error_free(e); }
+};
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+
+// Host and port (443 when none is given) of an https URI; nullopt otherwise.
+std::optional<std::pair<std::string, int>> httpsHostAndPort(const char* uri) {
+  g_autoptr(GUri) parsed = uri ? g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr) : nullptr;
+  if (!parsed || !g_uri_get_host(parsed) || g_ascii_strcasecmp(g_uri_get_scheme(parsed), "https") != 0)
+    return std::nullopt;
+  return std::make_pair(std::string(g_uri_get_host(parsed)),
+                        g_uri_get_port(parsed) > 0 ? g_uri_get_port(parsed) : 443);
+}
+
+}  // namespace
+
+void ExtraCaTrust::DatabaseUnref::operator()(GTlsDatabase* database) const { g_object_unref(database); }
+
+ExtraCaTrust::ExtraCaTrust(const std::string& caFile, Allow allow) : allow_(std::move(allow)) {
+  if (caFile.empty()) return;
+  GError* raw = nullptr;
+  database_.reset(g_tls_file_database_new(caFile.c_str(), &raw));
+  ErrorPtr error(raw);
+  if (!database_)
+    writeLog("ERROR: Extra CA file [" + caFile + "] unusable: " + (error ? error->message : ""));
+}
+
+ExtraCaTrust::~ExtraCaTrust() = default;
+
+// WebKitGTK 4.1 offers no way to give the network process a trust store of
+// its own, so a certificate that fails the system store is checked here
+// against the extra CA, host name and validity included.
+bool ExtraCaTrust::allowRefused(const char* uri, GTlsCertificate* certificate) {
+  if (!database_ || !uri) {
+    writeLog(std::string("ERROR: TLS certificate of [") + (uri ? uri : "") + "] refused");
+    return false;
+  }
+  auto hostAndPort = httpsHostAndPort(uri);
+  if (!hostAndPort) return false;
+  const auto& [host, port] = *hostAndPort;
+  if (!allowIfVouches(certificate, host, port)) {
+    writeLog(std::string("ERROR: TLS certificate of [") + uri + "] refused");
+    return false;
+  }
+  return true;
+}
+
+// The engine does not always report a certificate it refuses: when a
+// navigation moves to a new web process, the failure can surface as a plain
+// cancellation and the view ends on an empty page. So a host whose chain the
+// extra CA vouches for is checked here, with a handshake of our own, and
+// allowed before the engine first connects to it.
+void ExtraCaTrust::allowHostOf(const std::string& url) {
+  if (!database_) return;
+  auto hostAndPort = httpsHostAndPort(url.c_str());
+  if (!hostAndPort) return;
+  const auto& [host, port] = *hostAndPort;
+  std::string key = host + ":" + std::to_string(port);
+  if (allowedHosts_.count(key)) return;
+
+  g_autoptr(GSocketClient) client = g_socket_client_new();
+  g_socket_client_set_timeout(client, 10);
+  g_autoptr(GSocketConnection) tcp =
+      g_socket_client_connect_to_host(client, host.c_str(), port, nullptr, nullptr);
+  if (!tcp) return;
+  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
+  g_autoptr(GIOStream) tls = g_tls_client_connection_new(G_IO_STREAM(tcp), identity, nullptr);
+  if (!tls) return;
+  // The handshake only fetches the chain; the extra CA judges it below.
+  g_signal_connect(tls, "accept-certificate", G_CALLBACK(+[](GTlsConnection*, GTlsCertificate*,
+                                                             GTlsCertificateFlags, gpointer) {
+                     return TRUE;
+                   }),
+                   nullptr);
+  if (!g_tls_connection_handshake(G_TLS_CONNECTION(tls), nullptr, nullptr)) return;
+  GTlsCertificate* peer = g_tls_connection_get_peer_certificate(G_TLS_CONNECTION(tls));
+  if (peer && allowIfVouches(peer, host, port)) allowedHosts_.insert(key);
+  g_io_stream_close(tls, nullptr, nullptr);
+}
+
+// Allows certificate for host when its chain leads to the extra CA and names
+// host:port, validity included.
+bool ExtraCaTrust::allowIfVouches(GTlsCertificate* certificate, const std::string& host, int port) {
+  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
+  GError* raw = nullptr;
+  GTlsCertificateFlags flags = g_tls_database_verify_chain(
+      database_.get(), certificate, G_TLS_DATABASE_PURPOSE_AUTHENTICATE_SERVER, identity, nullptr,
+      G_TLS_DATABASE_VERIFY_NONE, nullptr, &raw);
+  ErrorPtr error(raw);
+  if (error || flags != 0) return false;
+  allow_(certificate, host);
+  return true;
+}
+
+}  // namespace vm

@@ -1,0 +1,47 @@
+// Trust in one certificate authority besides the system store, for the web
+// view's https loads. Private to the platform layer: the web view hands it
+// the engine's certificates and lets the engine accept what it vouches for.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+typedef struct _GTlsCertificate GTlsCertificate;
+typedef struct _GTlsDatabase GTlsDatabase;
+
+namespace vm {
+
+class ExtraCaTrust {
+ public:
+  // Tells the engine to accept certificate for host.
+  using Allow = std::function<void(GTlsCertificate* certificate, const std::string& host)>;
+
+  // caFile empty: no extra CA. A file that cannot be loaded is logged and
+  // trusts nothing.
+  ExtraCaTrust(const std::string& caFile, Allow allow);
+  ~ExtraCaTrust();
+  ExtraCaTrust(const ExtraCaTrust&) = delete;
+  ExtraCaTrust& operator=(const ExtraCaTrust&) = delete;
+
+  // Before a load of url: allows its https host when the extra CA vouches
+  // for the chain that a handshake of our own fetches; each host:port once.
+  void allowHostOf(const std::string& url);
+  // The engine refused certificate at uri: true when the extra CA vouches
+  // for it (the host is allowed now and the load can be retried); false,
+  // logged as refused, otherwise.
+  bool allowRefused(const char* uri, GTlsCertificate* certificate);
+
+ private:
+  struct DatabaseUnref {
+    void operator()(GTlsDatabase* database) const;
+  };
+  bool allowIfVouches(GTlsCertificate* certificate, const std::string& host, int port);
+
+  std::unique_ptr<GTlsDatabase, DatabaseUnref> database_;
+  Allow allow_;
+  std::set<std::string> allowedHosts_;  // host:port whose certificate is allowed already
+};
+
+}  // namespace vm
