@@ -9,6 +9,7 @@
 #include "base/log.h"
 #include "base/utf8.h"
 #include "base/regex.h"
+#include "base/text.h"
 
 namespace vm {
 
@@ -33,21 +34,11 @@ constexpr std::string_view kBlankRunPattern = "[ \t]+";
 const std::string kSeparatorPairPattern =
     std::string(kSeparator) + R"(\s*[\r\n]\s*)" + std::string(kSeparator) + R"(\s*[\r\n])";
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 // PCRE2's \s without Unicode properties.
 bool isRegexSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 bool isLineBreak(char c) { return c == '\r' || c == '\n'; }
-
-bool equalsCaseless(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return true;
-}
 
 // Position of needle in text at or after from, letters compared without
 // regard to case; npos when absent. Every needle of the conversion begins
@@ -68,7 +59,7 @@ std::size_t findCaseless(std::string_view text, std::string_view needle, std::si
       i = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
     }
     if (i > last) break;
-    if (equalsCaseless(text.substr(i, needle.size()), needle)) return i;
+    if (equalsIgnoringAsciiCase(text.substr(i, needle.size()), needle)) return i;
     ++i;
   }
   return std::string_view::npos;
@@ -125,7 +116,7 @@ std::string decodeNamed(std::string_view text, const std::vector<NamedReference>
     std::string_view name = text.substr(amp + 1, semi - amp - 1);
     const NamedReference* found = nullptr;
     for (const auto& ref : table) {
-      if (ref.caseless ? equalsCaseless(name, ref.name) : name == ref.name) {
+      if (ref.caseless ? equalsIgnoringAsciiCase(name, ref.name) : name == ref.name) {
         found = &ref;
         break;
       }
@@ -346,7 +337,7 @@ class LinkPrefixReader {
     std::string_view t = text_;
     auto word = [&](std::size_t at, std::string_view w) {
       if (at + w.size() > t.size()) return false;
-      return caseless ? equalsCaseless(t.substr(at, w.size()), w) : t.substr(at, w.size()) == w;
+      return caseless ? equalsIgnoringAsciiCase(t.substr(at, w.size()), w) : t.substr(at, w.size()) == w;
     };
     if (!word(h, "href")) return npos;
     std::size_t i = h + 4;
@@ -523,11 +514,10 @@ std::string appendLinkTargets(std::string_view text) {
       if (limitHits++ == 0) logLimit(urlRegex.pattern(), m.start);
       url = std::string(text.substr(urlStart, quote - urlStart));
     }
-    std::string key;
-    for (char c : text.substr(m.start, quote + 1 - m.start)) key += lowerAscii(c);
+    std::string key = lowerAscii(text.substr(m.start, quote + 1 - m.start));
     auto& bucket = byPrefix[key];
     bool duplicate = std::any_of(bucket.begin(), bucket.end(), [&](std::size_t k) {
-      return equalsCaseless(candidates[k].text, matched);
+      return equalsIgnoringAsciiCase(candidates[k].text, matched);
     });
     if (duplicate) continue;
     bucket.push_back(candidates.size());
@@ -542,12 +532,11 @@ std::string appendLinkTargets(std::string_view text) {
        h = findCaseless(text, "href", h + 1)) {
     std::size_t quote = caseless.closingQuote(h, true, nullptr);
     if (quote == LinkPrefixReader::npos) continue;
-    std::string key;
-    for (char c : text.substr(h, quote + 1 - h)) key += lowerAscii(c);
+    std::string key = lowerAscii(text.substr(h, quote + 1 - h));
     auto bucket = byPrefix.find(key);
     if (bucket == byPrefix.end()) continue;
     for (std::size_t k : bucket->second) {
-      if (equalsCaseless(text.substr(h, candidates[k].text.size()), candidates[k].text)) {
+      if (equalsIgnoringAsciiCase(text.substr(h, candidates[k].text.size()), candidates[k].text)) {
         occurrences[k].push_back(h);
       }
     }

@@ -131,7 +131,7 @@ long long environmentInteger(const char* text) {
 
 TlsChoice tlsChoiceFor(std::string_view security, std::string_view serverUrl) {
   if (security == "none") return {CURLUSESSL_NONE, false};
-  if (security == "tls" || serverUrl.substr(0, 5) == "smtps") return {CURLUSESSL_ALL, true};
+  if (security == "tls" || serverUrl.starts_with("smtps")) return {CURLUSESSL_ALL, true};
   return {CURLUSESSL_TRY, false};
 }
 

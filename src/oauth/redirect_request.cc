@@ -11,7 +11,7 @@ std::string_view requestLine(std::string_view text) {
   while (true) {
     const std::size_t end = text.find('\n');
     const std::string_view line = text.substr(0, end);
-    if (line.substr(0, 4) == "GET ") return line;
+    if (line.starts_with("GET ")) return line;
     if (end == std::string_view::npos) return {};
     text.remove_prefix(end + 1);
   }

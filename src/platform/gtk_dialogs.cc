@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/utf8.h"
+#include "base/text.h"
 
 namespace vm {
 namespace {
@@ -325,10 +326,10 @@ std::string filterPatternForGtk(const std::string& pattern) {
     } else if (c == '[') {
       result += c;
       inBrackets = true;
-    } else if (g_ascii_isalpha(c)) {
+    } else if (isAsciiLetter(c)) {
       result += '[';
-      result += g_ascii_tolower(c);
-      result += g_ascii_toupper(c);
+      result += lowerAscii(c);
+      result += upperAscii(c);
       result += ']';
     } else {
       result += c;

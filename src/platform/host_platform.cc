@@ -7,9 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
+
+#include "base/text.h"
 
 extern char** environ;
 
@@ -50,12 +50,6 @@ class SpawnActions {
   bool ok_ = false;
 };
 
-std::string toLower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
 // Bytes waiting in the pipe right now.
 int bytesReadable(int fd) {
   int n = 0;
@@ -84,7 +78,7 @@ std::string operatingSystem(bool withPackageType) {
   // Stays empty until a read brings text, so a failed read is tried again.
   static std::string osRelease;
   if (osRelease.empty())
-    osRelease = toLower(runAndCapture("cat", "/etc/os-release", "", "\n", false));
+    osRelease = lowerAscii(runAndCapture("cat", "/etc/os-release", "", "\n", false));
   return linuxPackageType(osRelease);
 #else
   (void)withPackageType;

@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "base/text.h"
+
 #include "settings/device_identity.h"
 
 namespace vm {
@@ -23,11 +25,6 @@ std::map<std::string, std::string> loadVectors() {
     vectors[line.substr(0, eq)] = line.substr(eq + 1);
   }
   return vectors;
-}
-
-std::string lowerCase(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 TEST(SecretProtection, ReadsCurrentFormatWrittenByOpenssl) {
@@ -63,7 +60,7 @@ TEST(SecretProtection, MachineBoundDecryptionMatchesOpenssl) {
   EXPECT_EQ(keyText, v["machine.keyText"]);
   EXPECT_EQ(unprotectLegacyWithKeyText(v["machine.stored"], keyText), v["machine.plain"]);
   // Stored digits in lower case read the same.
-  EXPECT_EQ(unprotectLegacyWithKeyText(lowerCase(v["machine.stored"]), keyText),
+  EXPECT_EQ(unprotectLegacyWithKeyText(lowerAscii(v["machine.stored"]), keyText),
             v["machine.plain"]);
 }
 
@@ -233,7 +230,7 @@ TEST(SecretProtection, MachineKeyComesFromComputerNameAndUnreadableSerial) {
   // predecessor wrote on this machine is the legacy format under that text.
   std::string stored = protectTextLegacy("Predecessor secret", computerName() + "0");
   EXPECT_EQ(unprotectMachineLegacy(stored), "Predecessor secret");
-  EXPECT_EQ(unprotectMachineLegacy(lowerCase(stored)), "Predecessor secret");
+  EXPECT_EQ(unprotectMachineLegacy(lowerAscii(stored)), "Predecessor secret");
 }
 
 TEST(SecretProtection, MalformedLegacyTextGivesEmptyText) {
