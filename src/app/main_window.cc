@@ -1,13 +1,11 @@
 #include "app/main_window.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 
 #include "app/command_line.h"
 #include "app/process_state.h"
 #include "app/window_commands.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "platform/open_with_system.h"
 #include "platform/paths.h"
 
@@ -53,20 +51,12 @@ std::string mainWindowTitle(const ProcessState& state) {
   return "velomark client " + version;
 }
 
-int wholeNumber(const std::string& text) {
-  errno = 0;
-  char* end = nullptr;
-  long value = std::strtol(text.c_str(), &end, 10);
-  if (end == text.c_str() || errno == ERANGE || value > INT_MAX || value < INT_MIN) return 0;
-  return static_cast<int>(value);
-}
-
 WindowGeometry readWindowGeometry(Preferences& prefs) {
   WindowGeometry g;
-  g.left = wholeNumber(prefs.readSetting("left", "100", "main"));
-  g.top = wholeNumber(prefs.readSetting("top", "100", "main"));
-  g.width = wholeNumber(prefs.readSetting("width", "1200", "main"));
-  g.height = wholeNumber(prefs.readSetting("height", "800", "main"));
+  g.left = leadingInt(prefs.readSetting("left", "100", "main")).value_or(0);
+  g.top = leadingInt(prefs.readSetting("top", "100", "main")).value_or(0);
+  g.width = leadingInt(prefs.readSetting("width", "1200", "main")).value_or(0);
+  g.height = leadingInt(prefs.readSetting("height", "800", "main")).value_or(0);
   return g;
 }
 

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/utf8.h"
 #include "base/regex.h"
 #include "base/text.h"
@@ -180,37 +181,12 @@ const std::vector<NamedReference>& namedAfterAmp() {
 
 // ---- Numeric references -----------------------------------------------------
 
-// The number between "&#" and ";": blanks and tabs, a sign, then decimal
-// digits, "$" and hexadecimal or "%" and binary digits; the first other
-// character ends it. nullopt when the value is negative or beyond Unicode.
+// The number between "&#" and ";" by Pascal's Val rule (valInteger), so "$"
+// and "%" give hexadecimal and binary references; nullopt when the value is
+// negative or beyond Unicode.
 std::optional<std::uint32_t> referenceValue(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  unsigned base = 10;
-  if (i < s.size() && s[i] == '$') {
-    base = 16, ++i;
-  } else if (i < s.size() && s[i] == '%') {
-    base = 2, ++i;
-  }
-  std::uint64_t value = 0;
-  bool tooLarge = false;
-  for (; i < s.size(); ++i) {
-    char c = s[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (base == 16 && lowerAscii(c) >= 'a' && lowerAscii(c) <= 'f') {
-      digit = static_cast<unsigned>(lowerAscii(c) - 'a' + 10);
-    } else {
-      break;
-    }
-    if (digit >= base) break;
-    value = value * base + digit;
-    if (value > 0x10FFFF) tooLarge = true, value = 0x110000;
-  }
-  if (tooLarge || (negative && value != 0)) return std::nullopt;
+  const long long value = valInteger(s);
+  if (value < 0 || value > 0x10FFFF) return std::nullopt;
   return static_cast<std::uint32_t>(value);
 }
 

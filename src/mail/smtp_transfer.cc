@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <memory>
 
 #include "build_config.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/utf8.h"
 #include "mail/message_headers.h"
 #include "mail/mime_types.h"
@@ -96,38 +96,6 @@ void setResult(MailRequest& request, CURLcode code) {
 }
 
 }  // namespace
-
-long long environmentInteger(const char* text) {
-  if (text == nullptr) return 0;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  int base = 10;
-  if (*p == '$') {
-    base = 16;
-    ++p;
-  } else if (*p == '%') {
-    base = 2;
-    ++p;
-  }
-  constexpr long long kLimit = std::numeric_limits<long long>::max() / 16 - 16;
-  long long value = 0;
-  for (;; ++p) {
-    int digit = -1;
-    if (*p >= '0' && *p <= '9')
-      digit = *p - '0';
-    else if (base == 16 && *p >= 'a' && *p <= 'f')
-      digit = *p - 'a' + 10;
-    else if (base == 16 && *p >= 'A' && *p <= 'F')
-      digit = *p - 'A' + 10;
-    if (digit < 0 || digit >= base) break;
-    // Only the sign matters to the caller, so an absurdly long number
-    // saturates instead of overflowing.
-    if (value < kLimit) value = value * base + digit;
-  }
-  return negative ? -value : value;
-}
 
 TlsChoice tlsChoiceFor(std::string_view security, std::string_view serverUrl) {
   if (security == "none") return {CURLUSESSL_NONE, false};
@@ -220,7 +188,7 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, transferDebugLog);
   }
-  if (environmentInteger(std::getenv(kIgnoreSslVariable)) > 0) {
+  if (const char* ignoreSsl = std::getenv(kIgnoreSslVariable); ignoreSsl && valInteger(ignoreSsl) > 0) {
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
   }

@@ -68,11 +68,6 @@ struct TlsChoice {
 };
 TlsChoice tlsChoiceFor(std::string_view security, std::string_view serverUrl);
 
-// Reads an environment value as an integer: blanks and tabs skipped, an
-// optional sign, then decimal digits, "$" and hexadecimal digits or "%" and
-// binary digits, up to the first other character; 0 when there are no digits.
-long long environmentInteger(const char* text);
-
 // The fields of the normalised list that become envelope recipients: the
 // first 255 comma-separated fields, empty ones skipped, blanks kept.
 std::vector<std::string> envelopeRecipients(std::string_view normalisedList);

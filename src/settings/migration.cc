@@ -5,13 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <optional>
 
 #include "build_config.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "i18n/catalogue.h"
 #include "platform/dialogs.h"
 #include "settings/device_identity.h"
@@ -129,17 +130,9 @@ std::string valueOr(const IniDocument& doc, const char* group, const char* key) 
 }  // namespace
 
 long long leadingWholeNumber(const std::string& text) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    int digit = text[i] - '0';
-    // Saturate instead of overflowing on absurdly long digit runs.
-    if (value > (LLONG_MAX - digit) / 10) return negative ? LLONG_MIN : LLONG_MAX;
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
+  // A value that begins with white space is no number here (strtoll would skip it).
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return 0;
+  return leadingInteger(text).value_or(0);
 }
 
 void migratePredecessorSettings(const MigrationEnvironment& env) {

@@ -1,7 +1,5 @@
 #include "settings/secret_protection.h"
 
-#include "base/utf8.h"
-
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -10,6 +8,8 @@
 #include <string_view>
 
 #include "base/log.h"
+#include "base/numbers.h"
+#include "base/utf8.h"
 #include "settings/device_identity.h"
 
 namespace vm {
@@ -54,13 +54,6 @@ std::string textUpToZero(const unsigned char* data, std::size_t size) {
   std::size_t end = 0;
   while (end < size && data[end] != 0) ++end;
   return validUtf8(std::string_view(reinterpret_cast<const char*>(data), end));
-}
-
-int hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 int base64Value(char c) {

@@ -12,30 +12,6 @@
 namespace vm {
 namespace {
 
-TEST(EnvironmentInteger, ReadsLikeTheOldIntegerRule) {
-  const struct {
-    const char* text;
-    long long value;
-  } cases[] = {
-      {"1", 1},      {"0", 0},
-      {"no", 0},     {"", 0},
-      {" \t 7x", 7}, {"+3", 3},
-      {"-2", -2},    {"$1F", 31},
-      {"$ff", 255},  {"%101", 5},
-      {"%102", 2},   {"$", 0},
-      {"-$10", -16}, {"1 2", 1},
-      {"\n1", 0},    {"99999999999999999999999999", 0},  // saturates; only checked for sign below
-  };
-  for (const auto& [text, value] : cases) {
-    if (std::string(text).size() > 20) {
-      EXPECT_GT(environmentInteger(text), 0) << text;
-    } else {
-      EXPECT_EQ(environmentInteger(text), value) << "[" << text << "]";
-    }
-  }
-  EXPECT_EQ(environmentInteger(nullptr), 0);
-}
-
 TEST(TlsChoice, SecurityTable) {
   const struct {
     const char* security;
