@@ -83,10 +83,6 @@ std::string replaceAll(std::string_view text, std::string_view find, std::string
 }
 
 
-// Bytes that do not form UTF-8 become U+FFFD, so that PCRE2 can run in UTF
-// mode without rejecting the subject and without checking it on every call.
-std::string repairUtf8(std::string_view text) { return validUtf8(text); }
-
 // ---- Named references -------------------------------------------------------
 
 struct NamedReference {
@@ -688,7 +684,9 @@ std::string decodeEntities(std::string_view text) {
 }
 
 std::string htmlToText(std::string_view html) {
-  std::string s = repairUtf8(html);
+  // Bytes that do not form UTF-8 become U+FFFD, so that PCRE2 can run in UTF
+  // mode without rejecting the subject and without checking it on every call.
+  std::string s = validUtf8(html);
 
   s = replaceAll(s, "\r\n", " ", false);
   s = replaceAll(s, "\r", " ", false);

@@ -47,10 +47,6 @@ bool appendTo(StringList& list, const std::string& text) {
   return true;
 }
 
-// Server replies and TLS records need not be UTF-8; invalid bytes become
-// U+FFFD so that every log line is valid text.
-std::string asValidUtf8(std::string_view in) { return validUtf8(in); }
-
 std::string fileNamePart(const std::string& name) {
   const auto cut = name.find_last_of("/\\");
   return cut == std::string::npos ? name : name.substr(cut + 1);
@@ -92,7 +88,7 @@ MimeTree buildMimeTree(CURL* handle, MailRequest& request, const std::string& pl
 
 void setResult(MailRequest& request, CURLcode code) {
   request.resultCode = static_cast<std::int32_t>(code);
-  request.resultText = asValidUtf8(curl_easy_strerror(code));
+  request.resultText = validUtf8(curl_easy_strerror(code));
 }
 
 }  // namespace
@@ -126,7 +122,9 @@ int transferDebugLog(CURL*, curl_infotype, char* data, std::size_t size, void*) 
   while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
   while (!text.empty() && text.front() == '\r') text.remove_prefix(1);
   while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-  writeLog("CURL: " + asValidUtf8(text));
+  // Server replies and TLS records need not be UTF-8; invalid bytes become
+  // U+FFFD so that every log line is valid text.
+  writeLog("CURL: " + validUtf8(text));
   return 0;
 }
 

@@ -74,9 +74,7 @@ std::string percentDecode(std::string_view text) {
       bytes.push_back(c);
     }
   }
-  return readAsUtf8(bytes);
+  return validUtf8(bytes);
 }
-
-std::string readAsUtf8(std::string_view bytes) { return validUtf8(bytes); }
 
 }  // namespace vm

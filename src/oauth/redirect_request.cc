@@ -1,6 +1,7 @@
 #include "oauth/redirect_request.h"
 
 #include "base/log.h"
+#include "base/utf8.h"
 #include "oauth/percent_coding.h"
 
 namespace vm {
@@ -56,7 +57,7 @@ RedirectParameters parseRedirectRequest(std::string_view requestText,
     } else if (key == "state") {
       if (value == expectedState) result.stateConfirmed = true;
     } else {
-      writeLog("Ignored header key: " + readAsUtf8(key) + " value: " + value);
+      writeLog("Ignored header key: " + validUtf8(key) + " value: " + value);
     }
 
     if (amp == std::string_view::npos) break;

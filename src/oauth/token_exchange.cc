@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/log.h"
+#include "base/utf8.h"
 #include "oauth/authorization.h"
 #include "oauth/percent_coding.h"
 
@@ -53,7 +54,7 @@ std::string requestToken(OAuthContext& context, const std::string& providerKey,
   // tells a token from a refusal.
   std::string body;
   if (result.ok) {
-    body = readAsUtf8(result.body);
+    body = validUtf8(result.body);
   } else {
     writeLog("ERROR: Token request to [" + provider->tokenUrl + "] failed: " + result.error);
   }

@@ -15,6 +15,9 @@ TEST(Utf8, InvalidBytesBecomeReplacementCharacters) {
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
       {"\xF4\x90\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // past U+10FFFF
       {"cut \xE2\x82", "cut \xEF\xBF\xBD\xEF\xBF\xBD"},     // truncated sequence
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},                  // U+1F600 kept
+      {"\xF4\x90\x80\x80x", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx"},  // text goes on after it
+      {"a\xE2\x82", "a\xEF\xBF\xBD\xEF\xBF\xBD"},  // cut sequence at the end
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(validUtf8(in), out);
 }
