@@ -50,7 +50,7 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
   std::string attachmentName = fileNamePart(args->attachmentName);
   std::optional<std::string> attachmentBytes;
   if (!args->attachmentBase64.empty()) {
-    attachmentBytes = base64Decode(args->attachmentBase64);
+    attachmentBytes = base64DecodeSkippingJunk(args->attachmentBase64);
     args->attachmentBase64.clear();
     writeLog("SendMail attachment size " + std::to_string(attachmentBytes->size()) + " bytes");
   }

@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
           return 2;
         }
       } else {
-        bytes = vm::base64Decode(text(entry, "base64"));
+        bytes = vm::base64DecodeSkippingJunk(text(entry, "base64"));
       }
       buffers.push_back(std::move(bytes));
     }
