@@ -53,10 +53,10 @@ std::string mainWindowTitle(const ProcessState& state) {
 
 WindowGeometry readWindowGeometry(Preferences& prefs) {
   WindowGeometry g;
-  g.left = leadingInt(prefs.readSetting("left", "100", "main")).value_or(0);
-  g.top = leadingInt(prefs.readSetting("top", "100", "main")).value_or(0);
-  g.width = leadingInt(prefs.readSetting("width", "1200", "main")).value_or(0);
-  g.height = leadingInt(prefs.readSetting("height", "800", "main")).value_or(0);
+  g.left = leadingInt(prefs.readSetting("left", "100", kWindowGroup)).value_or(0);
+  g.top = leadingInt(prefs.readSetting("top", "100", kWindowGroup)).value_or(0);
+  g.width = leadingInt(prefs.readSetting("width", "1200", kWindowGroup)).value_or(0);
+  g.height = leadingInt(prefs.readSetting("height", "800", kWindowGroup)).value_or(0);
   return g;
 }
 
@@ -69,12 +69,12 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   TopWindow::Events events;
   events.size = [&](int width, int height) {
     if (view) view->resize(width, height);
-    state.prefs.writeSetting("width", std::to_string(width), "main");
-    state.prefs.writeSetting("height", std::to_string(height), "main");
+    state.prefs.writeSetting("width", std::to_string(width), kWindowGroup);
+    state.prefs.writeSetting("height", std::to_string(height), kWindowGroup);
   };
   events.move = [&](int left, int top) {
-    state.prefs.writeSetting("left", std::to_string(left), "main");
-    state.prefs.writeSetting("top", std::to_string(top), "main");
+    state.prefs.writeSetting("left", std::to_string(left), kWindowGroup);
+    state.prefs.writeSetting("top", std::to_string(top), kWindowGroup);
   };
   events.closeRequest = [&] {
     closeRequested = true;
@@ -90,7 +90,7 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   writeLog("Final URL to load app from: [" + url + "]");
 
   WebViewOptions options;
-  options.developerTools = !state.prefs.readSetting("developer", "", "WebApp").empty();
+  options.developerTools = !state.prefs.readSetting("developer", "", kWebAppGroup).empty();
   options.cacheFolder = tempFolder() + "WebView2_Cache";
   if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
   options.extraCaFile = inputs.extraCaFile;

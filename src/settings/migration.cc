@@ -27,7 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kPredecessorFile = "tessel_client.ini";
-constexpr const char* kWebApp = "WebApp";
 // The predecessor's settings file holds a dozen short lines; anything this
 // large is not that file and is not read into memory.
 constexpr off_t kMaxPredecessorFileSize = 1 << 20;
@@ -137,14 +136,14 @@ long long leadingWholeNumber(const std::string& text) {
 
 void migratePredecessorSettings(const MigrationEnvironment& env) {
   Preferences& prefs = env.prefs;
-  if (!prefs.readSetting("tesselUser", "", kWebApp).empty()) return;
+  if (!prefs.readSetting("tesselUser", "", kWebAppGroup).empty()) return;
   // A predecessor file without a user name leaves "tesselUser" empty; without
   // a mark of its own the migration would run again at every start, undoing
   // the user's later SMTP settings and removing the app password each time.
   // appPasswordTime is only ever written here, so it also marks migrations
   // done before the mark existed.
-  if (!prefs.readSetting(kMigrationDoneKey, "", "").empty() ||
-      !prefs.readSetting("appPasswordTime", "", kWebApp).empty())
+  if (!prefs.readSetting(kMigrationDoneKey, "", kUnnamedGroup).empty() ||
+      !prefs.readSetting("appPasswordTime", "", kWebAppGroup).empty())
     return;
 
   const std::string path = env.folder + kPredecessorFile;
@@ -179,27 +178,27 @@ void migratePredecessorSettings(const MigrationEnvironment& env) {
   const std::string smtpPasswd = protectText(unprotectMachineLegacy(smtpPassword), deviceId);
   const std::string keyTest = protectTextLegacy(config::kLegacyCheckSentence, fixedKey);
 
-  prefs.writeSetting("keyTest", keyTest, kWebApp);
-  prefs.writeSetting("tesselUser", userName, kWebApp);
-  prefs.writeSetting("providerUrl", server, kWebApp);
-  prefs.writeSetting("tesselPass", tesselPass, kWebApp);
-  prefs.writeSetting("smtp_server", smtpServer, kWebApp);
-  prefs.writeSetting("smtp_login", smtpLogin, kWebApp);
-  prefs.writeSetting("smtp_sender", smtpSender, kWebApp);
-  prefs.writeSetting("smtp_reply", smtpReply, kWebApp);
-  prefs.writeSetting("smtp_passwd", smtpPasswd, kWebApp);
-  prefs.writeSetting("smtp_auth", useTls == 1 ? "tls" : "none", kWebApp);
+  prefs.writeSetting("keyTest", keyTest, kWebAppGroup);
+  prefs.writeSetting("tesselUser", userName, kWebAppGroup);
+  prefs.writeSetting("providerUrl", server, kWebAppGroup);
+  prefs.writeSetting("tesselPass", tesselPass, kWebAppGroup);
+  prefs.writeSetting("smtp_server", smtpServer, kWebAppGroup);
+  prefs.writeSetting("smtp_login", smtpLogin, kWebAppGroup);
+  prefs.writeSetting("smtp_sender", smtpSender, kWebAppGroup);
+  prefs.writeSetting("smtp_reply", smtpReply, kWebAppGroup);
+  prefs.writeSetting("smtp_passwd", smtpPasswd, kWebAppGroup);
+  prefs.writeSetting("smtp_auth", useTls == 1 ? "tls" : "none", kWebAppGroup);
 
   const std::string now = std::to_string(localSecondsNow());
-  prefs.writeSetting("secKey", sha256Hex(deviceId + now), kWebApp);
-  prefs.writeSetting("appPasswordTime", now, kWebApp);
-  prefs.removeSetting("appPassword", kWebApp);
+  prefs.writeSetting("secKey", sha256Hex(deviceId + now), kWebAppGroup);
+  prefs.writeSetting("appPasswordTime", now, kWebAppGroup);
+  prefs.removeSetting("appPassword", kWebAppGroup);
 
   // The predecessor's data goes only once the carried-over settings are known
   // to be on disk; a preferences file that silently refuses writes would
   // otherwise lose them together with the predecessor's files.
-  prefs.writeSetting(kMigrationDoneKey, now, "");
-  if (prefs.readSetting(kMigrationDoneKey, "", "") != now) {
+  prefs.writeSetting(kMigrationDoneKey, now, kUnnamedGroup);
+  if (prefs.readSetting(kMigrationDoneKey, "", kUnnamedGroup) != now) {
     writeLog("ERROR: Migrated settings could not be stored in [" + prefs.filePath() + "]");
     return;
   }
@@ -213,7 +212,7 @@ void migratePredecessorSettings(const MigrationEnvironment& env) {
   removeFileIfFile(folder / "tessel_default_message.htm");
   removeFileIfFile(folder / "tessel_default_message.txt");
 
-  prefs.writeSetting("beta", "true", kWebApp);
+  prefs.writeSetting("beta", "true", kWebAppGroup);
   writeLog("Migration done");
 }
 
