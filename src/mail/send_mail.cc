@@ -104,10 +104,10 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
   setup.debug = prefs.readSetting("debug", "", kWebAppGroup) == "true";
   setup.bearerToken = context.bearerToken;
   setup.extraCaFile = context.extraCaFile;
-  if (!transferMail(request, setup)) {
-    writeLog("Mail sending error: " + request.resultText + " (" +
-             std::to_string(request.resultCode) + ")");
-    std::string answer = sendingErrorAnswer(request.resultText, request.resultCode);
+  if (Status sent = transferMail(request, setup); !sent) {
+    const Failure& failure = sent.failure();
+    writeLog("Mail sending error: " + failure.message + " (" + std::to_string(failure.code) + ")");
+    std::string answer = sendingErrorAnswer(failure.message, failure.code);
     writeLog(answer);
     return answer;
   }

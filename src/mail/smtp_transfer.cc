@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 
-#include "build_config.h"
 #include "base/log.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
@@ -86,10 +85,7 @@ MimeTree buildMimeTree(CURL* handle, MailRequest& request, const std::string& pl
   return top;
 }
 
-void setResult(MailRequest& request, CURLcode code) {
-  request.resultCode = static_cast<std::int32_t>(code);
-  request.resultText = validUtf8(curl_easy_strerror(code));
-}
+Failure curlFailure(CURLcode code) { return fail(validUtf8(curl_easy_strerror(code)), code); }
 
 }  // namespace
 
@@ -139,7 +135,7 @@ std::size_t attachmentRead(char* buffer, std::size_t itemSize, std::size_t itemC
   return n;
 }
 
-bool transferMail(MailRequest& request, const TransferSetup& setup) {
+Status transferMail(MailRequest& request, const TransferSetup& setup) {
   const std::string recipients = normaliseRecipients(request.recipients);
 
   // The sender, the reply address and the recipients go verbatim into header
@@ -154,10 +150,9 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
     }
   }
   if (!unsafeField.empty()) {
-    request.resultCode = kUnsafeFieldCode;
-    request.resultText = "Line break in the " + unsafeField + ", nothing was sent";
-    writeLog("ERROR: " + request.resultText);
-    return false;
+    const std::string refusal = "Line break in the " + unsafeField + ", nothing was sent";
+    writeLog("ERROR: " + refusal);
+    return fail(refusal, kUnsafeFieldCode);
   }
 
   HeaderFields fields;
@@ -178,7 +173,7 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
   EasyHandle handle(curl_easy_init());
   if (!handle) {
     writeLog("Cannot init curl");
-    return false;
+    return fail(std::string());
   }
   CURL* h = handle.get();
 
@@ -186,7 +181,8 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, transferDebugLog);
   }
-  if (const char* ignoreSsl = std::getenv(kIgnoreSslVariable); ignoreSsl && valInteger(ignoreSsl) > 0) {
+  const char* ignoreSsl = std::getenv(kIgnoreSslVariable);
+  if (ignoreSsl != nullptr && valInteger(ignoreSsl) > 0) {
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
   }
@@ -200,20 +196,19 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
     curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   trustExtraCa(h, setup.extraCaFile);
 
-  std::string token;
+  Result<std::string> token = std::string();
   if (setup.bearerToken) {
     if (request.security == "google")
       token = setup.bearerToken("GOOGLE", request.login);
     else if (request.security == "ms")
       token = setup.bearerToken("MS", request.login);
   }
-  if (token.compare(0, 5, "ERROR") == 0) {
-    writeLog("ERROR: Failed to receive a bearer oauth2 token: " + token);
-    request.resultCode = CURLE_AUTH_ERROR;
-    request.resultText = token;
-    return false;
+  if (!token) {
+    const std::string reason = "ERROR: " + token.message();
+    writeLog("ERROR: Failed to receive a bearer oauth2 token: " + reason);
+    return fail(reason, CURLE_AUTH_ERROR);
   }
-  if (!token.empty()) curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, token.c_str());
+  if (!token->empty()) curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, token->c_str());
 
   // The server text is whatever the user typed: without a scheme libcurl
   // would guess HTTP, and an http or file URL would take the message there
@@ -224,39 +219,24 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
   curl_easy_setopt(h, CURLOPT_MAIL_FROM, request.sender.c_str());
 
   for (const std::string& rcpt : envelopeRecipients(recipients)) {
-    if (!appendTo(envelope, rcpt)) {
-      setResult(request, CURLE_OUT_OF_MEMORY);
-      return false;
-    }
+    if (!appendTo(envelope, rcpt)) return curlFailure(CURLE_OUT_OF_MEMORY);
   }
   if (envelope) curl_easy_setopt(h, CURLOPT_MAIL_RCPT, envelope.get());
 
   for (const std::string& line : headerLines) {
-    if (!appendTo(headers, line)) {
-      setResult(request, CURLE_OUT_OF_MEMORY);
-      return false;
-    }
+    if (!appendTo(headers, line)) return curlFailure(CURLE_OUT_OF_MEMORY);
   }
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
 
   mime = buildMimeTree(h, request, plainText);
-  if (!mime) {
-    setResult(request, CURLE_OUT_OF_MEMORY);
-    return false;
-  }
+  if (!mime) return curlFailure(CURLE_OUT_OF_MEMORY);
   curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
 
   const CURLcode result = curl_easy_perform(h);
-  setResult(request, result);
-  if (result != CURLE_OK) writeLog("curl_easy_perform() failed: " + request.resultText);
-  return result == CURLE_OK;
-}
-
-bool transferMail(MailRequest& request, bool debug) {
-  TransferSetup setup;
-  setup.debug = debug;
-  setup.extraCaFile = config::kExtraCaFile;
-  return transferMail(request, setup);
+  if (result == CURLE_OK) return {};
+  Failure failure = curlFailure(result);
+  writeLog("curl_easy_perform() failed: " + failure.message);
+  return failure;
 }
 
 }  // namespace vm
