@@ -33,15 +33,6 @@ class Catalogue {
   std::string chosen_;
 };
 
-// The catalogue lookup under the name the callers use.
-inline std::string catalogueText(Catalogue& catalogue, const std::string& key,
-                                 const std::string& find1 = {},
-                                 const std::string& replacement1 = {},
-                                 const std::string& find2 = {},
-                                 const std::string& replacement2 = {}) {
-  return catalogue.text(key, find1, replacement1, find2, replacement2);
-}
-
 // Two-letter code of the user's locale (first non-empty of LC_ALL,
 // LC_MESSAGES, LANG); see the language code table.
 std::string systemLanguage();

@@ -79,13 +79,6 @@ std::string formatZoneOffset(long secondsEast) {
   return text;
 }
 
-std::string timeZoneOffset() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) return formatZoneOffset(0);
-  return formatZoneOffset(local.tm_gmtoff);
-}
-
 std::string formatDateHeaderAt(std::time_t when) {
   std::tm local{};
   if (localtime_r(&when, &local) == nullptr) {

@@ -8,9 +8,9 @@
 namespace vm {
 
 // Every byte outside ASCII letters, digits and ! # $ & ' ( ) * , - . / : ; = ? @ _ ~
-// becomes "%" and two upper-case hexadecimal digits. The wide safe set is what
-// the providers have always received from this client (the redirect URI and
-// the scope URIs travel unescaped); it is not RFC 3986's unreserved set.
+// becomes "%" and two upper-case hexadecimal digits. The safe set is wider
+// than RFC 3986's unreserved set: the redirect URI and the scope URIs travel
+// unescaped.
 std::string percentEncode(std::string_view text);
 
 // "%" and two hexadecimal digits (either case) give that byte, "+" a space,

@@ -13,8 +13,8 @@ namespace {
 
 constexpr const char* kTitle = "velomark";
 
-// Windows message boxes stop at 65535 UTF-16 units; the cut keeps that
-// limit in characters so a runaway text cannot build a giant label.
+// A message longer than 65535 characters is cut to its first 65534, so that
+// a runaway text cannot build a giant label.
 constexpr glong kLongestMessage = 65535;
 constexpr glong kCutMessageTo = 65534;
 

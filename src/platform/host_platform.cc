@@ -67,26 +67,13 @@ std::string linuxPackageType(const std::string& lowerOsRelease) {
 }
 
 std::string operatingSystem(bool withPackageType) {
-#if defined(_WIN32)
-  (void)withPackageType;
-  return "windows";
-#elif defined(__APPLE__)
-  (void)withPackageType;
-  return "mac";
-#elif defined(__linux__)
   if (!withPackageType) return "linux";
   // Stays empty until a read brings text, so a failed read is tried again.
   static std::string osRelease;
   if (osRelease.empty())
     osRelease = lowerAscii(runAndCapture("cat", "/etc/os-release", "", "\n", false));
   return linuxPackageType(osRelease);
-#else
-  (void)withPackageType;
-  return "unknown";
-#endif
 }
-
-std::string buildBitness() { return std::to_string(sizeof(void*) * 8); }
 
 std::vector<std::string> splitParameters(const std::string& parameters) {
   std::vector<std::string> args;

@@ -6,17 +6,13 @@
 
 namespace vm {
 
-// "linux" (without package type) or "linux deb" / "linux rpm" (with it); the
-// names of other platforms for builds there. The distribution is read once
-// per process from /etc/os-release through cat.
+// "linux" (without package type) or "linux deb" / "linux rpm" (with it). The
+// distribution is read once per process from /etc/os-release through cat.
 std::string operatingSystem(bool withPackageType);
 
 // "linux rpm" when the lower-cased os-release text names an rpm-based
 // family anywhere, else "linux deb" (also for empty text).
 std::string linuxPackageType(const std::string& lowerOsRelease);
-
-// The build's word size: "64" on x86-64.
-std::string buildBitness();
 
 // Runs program with parameters and answers its standard output: every block
 // read from the pipe followed by separator. Empty text when it cannot be

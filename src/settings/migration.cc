@@ -72,8 +72,8 @@ long long localSecondsNow() {
   return static_cast<long long>(now) + local.tm_gmtoff;
 }
 
-// A file the predecessor marked read-only (no write permission for its owner)
-// is kept, as the read-only attribute keeps it on the predecessor's platform.
+// A leftover without write permission for its owner was marked read-only by
+// the user, that is, to be kept; it is not removed.
 bool isReadOnlyFile(const fs::path& path) {
   std::error_code ec;
   fs::file_status st = fs::symlink_status(path, ec);

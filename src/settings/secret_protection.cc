@@ -158,8 +158,9 @@ std::string protectTextLegacy(const std::string& plainText, const std::string& p
 
 std::string volumeSerialText(std::optional<std::uint32_t> serial) {
   if (!serial) return "0";
-  // The predecessor formatted the serial as a signed 32-bit value widened to
-  // 64 bits, so a serial with the top bit set gains eight leading F digits.
+  // The serial is a signed 32-bit value widened to 64 bits, so a serial with
+  // the top bit set gains eight leading F digits: the machine keys of the
+  // stored legacy secrets were made from this text.
   auto widened =
       static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(*serial)));
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -185,7 +186,7 @@ std::string unprotectLegacyWithKeyText(const std::string& legacyText, const std:
   auto key = hexToBytes(keyText);
   auto cipherText = hexToBytes(legacyText);
   if (!key || key->size() != kKeySize || !cipherText || cipherText->size() < kBlock) return {};
-  // The predecessor wrote whole blocks only; a ragged tail means damaged data.
+  // Legacy texts hold whole blocks only; a ragged tail means damaged data.
   if (cipherText->size() % kBlock != 0) return {};
   auto plain =
       aesBlocks(EVP_aes_256_ecb(), false, *key, nullptr, cipherText->data(), cipherText->size());
