@@ -3,6 +3,7 @@
 // stays as it is, whatever the process locale says.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,17 @@ inline char upperAscii(char c) {
 std::string lowerAscii(std::string_view text);
 // Equal when they differ only in the case of ASCII letters.
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
+
+// Position of needle in text at or after from, ASCII letters compared without
+// regard to case; npos when absent or when needle is empty.
+std::size_t findIgnoringAsciiCase(std::string_view text, std::string_view needle,
+                                  std::size_t from = 0);
+// Every occurrence of find, from left to right and not overlapping, replaced
+// by with; an empty find changes nothing.
+std::string replaceAll(std::string_view text, std::string_view find, std::string_view with);
+// The same with ASCII letters of find matched in either case.
+std::string replaceAllIgnoringAsciiCase(std::string_view text, std::string_view find,
+                                        std::string_view with);
 
 // Without the spaces at both ends (tabs stay).
 std::string_view trimSpaces(std::string_view text);

@@ -65,15 +65,6 @@ std::pair<std::string, std::string> splitLocale(const std::string& locale) {
   return {language, region};
 }
 
-void replaceAll(std::string& text, const std::string& find, const std::string& replacement) {
-  if (find.empty()) return;
-  std::string::size_type at = 0;
-  while ((at = text.find(find, at)) != std::string::npos) {
-    text.replace(at, find.size(), replacement);
-    at += replacement.size();
-  }
-}
-
 std::string chooseFrom(const std::string& code) {
   const std::string list = lowerAscii(kLanguageList);
   std::string::size_type start = 0;
@@ -127,13 +118,12 @@ std::string Catalogue::text(const std::string& key, const std::string& find1,
   std::string result = chosen_ == "de"   ? entry->second.de
                        : chosen_ == "fr" ? entry->second.fr
                                          : entry->second.en;
-  replaceAll(result, find1, replacement1);
-  replaceAll(result, find2, replacement2);
+  result = replaceAll(result, find1, replacement1);
+  result = replaceAll(result, find2, replacement2);
   // After the replacements on purpose: a replacement text may carry the
   // escapes as well and gets them turned into control characters too.
-  replaceAll(result, "\\n", "\r");
-  replaceAll(result, "\\t", "\t");
-  return result;
+  result = replaceAll(result, "\\n", "\r");
+  return replaceAll(result, "\\t", "\t");
 }
 
 Catalogue Catalogue::standard() {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <unordered_map>
 
@@ -40,48 +39,6 @@ bool isRegexSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 bool isLineBreak(char c) { return c == '\r' || c == '\n'; }
-
-// Position of needle in text at or after from, letters compared without
-// regard to case; npos when absent. Every needle of the conversion begins
-// with a non-letter or is searched rarely, so memchr does the skipping.
-std::size_t findCaseless(std::string_view text, std::string_view needle, std::size_t from) {
-  if (needle.empty() || from > text.size() || text.size() - from < needle.size()) {
-    return std::string_view::npos;
-  }
-  const std::size_t last = text.size() - needle.size();
-  const char first = needle[0];
-  std::size_t i = from;
-  while (i <= last) {
-    if (isAsciiLetter(first)) {
-      while (i <= last && lowerAscii(text[i]) != lowerAscii(first)) ++i;
-    } else {
-      const void* hit = std::memchr(text.data() + i, first, last - i + 1);
-      if (!hit) return std::string_view::npos;
-      i = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-    }
-    if (i > last) break;
-    if (equalsIgnoringAsciiCase(text.substr(i, needle.size()), needle)) return i;
-    ++i;
-  }
-  return std::string_view::npos;
-}
-
-std::string replaceAll(std::string_view text, std::string_view find, std::string_view with,
-                       bool caseless) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 16);
-  std::size_t pos = 0;
-  while (true) {
-    std::size_t hit = caseless ? findCaseless(text, find, pos) : text.find(find, pos);
-    if (hit == std::string_view::npos) break;
-    out.append(text, pos, hit - pos);
-    out.append(with);
-    pos = hit + find.size();
-  }
-  out.append(text, pos, std::string_view::npos);
-  return out;
-}
-
 
 // ---- Named references -------------------------------------------------------
 
@@ -500,8 +457,8 @@ std::string appendLinkTargets(std::string_view text) {
   // case: one look-up per "href" finds the candidates sharing its prefix.
   std::vector<std::vector<std::size_t>> occurrences(candidates.size());
   LinkPrefixReader caseless(text);
-  for (std::size_t h = findCaseless(text, "href", 0); h != std::string_view::npos;
-       h = findCaseless(text, "href", h + 1)) {
+  for (std::size_t h = findIgnoringAsciiCase(text, "href", 0); h != std::string_view::npos;
+       h = findIgnoringAsciiCase(text, "href", h + 1)) {
     std::size_t quote = caseless.closingQuote(h, true, nullptr);
     if (quote == LinkPrefixReader::npos) continue;
     std::string key = lowerAscii(text.substr(h, quote + 1 - h));
@@ -678,7 +635,7 @@ std::optional<std::pair<std::size_t, std::size_t>> findLink(std::string_view tex
 std::string decodeEntities(std::string_view text) {
   if (text.find('&') == std::string_view::npos) return std::string(text);
   std::string s = decodeNamed(text, namedBeforeAmp());
-  s = replaceAll(s, "&amp;", "&", true);
+  s = replaceAllIgnoringAsciiCase(s, "&amp;", "&");
   s = decodeNamed(s, namedAfterAmp());
   return decodeNumeric(std::move(s));
 }
@@ -688,9 +645,9 @@ std::string htmlToText(std::string_view html) {
   // mode without rejecting the subject and without checking it on every call.
   std::string s = validUtf8(html);
 
-  s = replaceAll(s, "\r\n", " ", false);
-  s = replaceAll(s, "\r", " ", false);
-  s = replaceAll(s, "\n", " ", false);
+  s = replaceAll(s, "\r\n", " ");
+  s = replaceAll(s, "\r", " ");
+  s = replaceAll(s, "\n", " ");
 
   static const std::pair<std::string_view, std::string> kLineStructure[] = {
       {"<br", "\r\n<br"},
@@ -708,9 +665,9 @@ std::string htmlToText(std::string_view html) {
       {"<tr", std::string(kSeparator) + "\r\n<tr"},
       {"</tr", std::string(kSeparator) + "\r\n</tr"},
   };
-  for (const auto& [find, with] : kLineStructure) s = replaceAll(s, find, with, true);
+  for (const auto& [find, with] : kLineStructure) s = replaceAllIgnoringAsciiCase(s, find, with);
 
-  std::size_t headEnd = findCaseless(s, "</head>", 0);
+  std::size_t headEnd = findIgnoringAsciiCase(s, "</head>", 0);
   if (headEnd != std::string::npos && headEnd > 0) s.erase(0, headEnd + 7);
 
   s = decodeEntities(s);
@@ -729,8 +686,8 @@ std::string htmlToText(std::string_view html) {
   s = substitute(s, tags, "", html_scan::removeTags,
                  lastTagEnd == std::string::npos ? 0 : lastTagEnd + 1);
 
-  s = replaceAll(s, "&lt;", "<", false);
-  s = replaceAll(s, "&gt;", ">", false);
+  s = replaceAll(s, "&lt;", "<");
+  s = replaceAll(s, "&gt;", ">");
 
   static const Regex blankRuns(kBlankRunPattern);
   s = substitute(s, blankRuns, " ", collapseBlanks);

@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "base/numbers.h"
 #include "base/utf8.h"
+#include "files/file_io.h"
 #include "mail/message_headers.h"
 #include "mail/mime_types.h"
 #include "net/http_client.h"
@@ -44,11 +45,6 @@ bool appendTo(StringList& list, const std::string& text) {
   (void)list.release();
   list.reset(head);
   return true;
-}
-
-std::string fileNamePart(const std::string& name) {
-  const auto cut = name.find_last_of("/\\");
-  return cut == std::string::npos ? name : name.substr(cut + 1);
 }
 
 // Builds the multipart/mixed body: the alternatives first, then one base64

@@ -44,6 +44,43 @@ TEST(Text, EqualsIgnoringAsciiCase) {
   }
 }
 
+TEST(Text, FindIgnoringAsciiCase) {
+  const struct {
+    std::string_view text, needle;
+    std::size_t from, found;
+  } cases[] = {
+      {"a <BR> b <br>", "<br", 0, 2},
+      {"a <BR> b <br>", "<br", 3, 9},
+      {"a <BR> b <br>", "<br", 10, std::string_view::npos},
+      {"x HREF=", "href", 0, 2},     // a needle that begins with a letter
+      {"x &AMP; y", "&amp;", 0, 2},  // ...and one that does not
+      {"<b", "<br", 0, std::string_view::npos},
+      {"abc", "", 0, std::string_view::npos},
+      {"abc", "c", 4, std::string_view::npos},
+      {"\xC3\xA4", "\xC3\x84", 0, std::string_view::npos},  // "ä" is no "Ä" here
+  };
+  for (const auto& [text, needle, from, found] : cases) {
+    EXPECT_EQ(findIgnoringAsciiCase(text, needle, from), found) << text << " " << needle;
+  }
+}
+
+TEST(Text, ReplaceAll) {
+  const struct {
+    std::string_view text, find, with, exact, ignoringCase;
+  } cases[] = {
+      {"a<br>b<BR>", "<br", "\r\n<br", "a\r\n<br>b<BR>", "a\r\n<br>b\r\n<br>"},
+      {"aaa", "aa", "b", "ba", "ba"},  // left to right, not overlapping
+      {"x\\ny", "\\n", "\r", "x\ry", "x\ry"},
+      {"%1 and %1", "%1", "%1%1", "%1%1 and %1%1", "%1%1 and %1%1"},  // no rescan of the result
+      {"abc", "", "x", "abc", "abc"},
+      {"", "a", "b", "", ""},
+  };
+  for (const auto& [text, find, with, exact, ignoringCase] : cases) {
+    EXPECT_EQ(replaceAll(text, find, with), exact) << text;
+    EXPECT_EQ(replaceAllIgnoringAsciiCase(text, find, with), ignoringCase) << text;
+  }
+}
+
 TEST(Text, TrimmingSpacesOrBlanks) {
   const struct {
     std::string_view text, spaces, blanks;
