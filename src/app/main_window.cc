@@ -1,6 +1,5 @@
 #include "app/main_window.h"
 
-
 #include "app/command_line.h"
 #include "app/process_state.h"
 #include "app/window_commands.h"

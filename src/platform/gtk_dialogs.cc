@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "base/utf8.h"
 #include "base/text.h"
+#include "base/utf8.h"
 
 namespace vm {
 namespace {

@@ -5,9 +5,6 @@
 
 namespace vm {
 
-namespace {
-}
-
 BridgeAnswer setSettingCommand(Preferences& prefs, const std::string& argsJson) {
   auto args = bridgeArgsExactly(argsJson, 2, "setSettings had wrong parameter count!");
   if (!args) return std::nullopt;

@@ -9,7 +9,6 @@
 
 #include "base/base64.h"
 #include "base/text.h"
-
 #include "settings/device_identity.h"
 
 namespace vm {
