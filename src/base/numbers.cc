@@ -1,6 +1,5 @@
 #include "base/numbers.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -17,8 +16,7 @@ struct Scanned {
 std::optional<Scanned> scanDecimal(std::string_view text) {
   const std::string terminated(text);  // strtoll reads up to a NUL
   char* end = nullptr;
-  errno = 0;
-  // Out of range, strtoll answers the limit itself and sets ERANGE.
+  // Out of range, strtoll answers the nearer limit itself.
   const long long value = std::strtoll(terminated.c_str(), &end, 10);
   if (end == terminated.c_str()) return std::nullopt;
   return Scanned{value, end == terminated.c_str() + terminated.size()};

@@ -129,7 +129,8 @@ std::string valueOr(const IniDocument& doc, const char* group, const char* key) 
 }  // namespace
 
 long long leadingWholeNumber(const std::string& text) {
-  // A value that begins with white space is no number here (strtoll would skip it).
+  // A flag counts only when its digits begin at the first character;
+  // leadingInteger alone would also take them after white space.
   if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return 0;
   return leadingInteger(text).value_or(0);
 }
