@@ -14,7 +14,8 @@ fi
 
 g++ -std=c++20 -O2 -DNDEBUG -I"$root/src" -o "$work/bench_html_to_text" \
   "$here/bench_html_to_text.cc" "$root/src/mail/html_to_text.cc" "$root/src/base/regex.cc" \
-  "$root/src/base/log.cc" "$root/src/base/utf8.cc" \
+  "$root/src/base/log.cc" "$root/src/base/numbers.cc" "$root/src/base/text.cc" \
+  "$root/src/base/utf8.cc" \
   $(pkg-config --cflags --libs libpcre2-8)
 /usr/bin/python3 "$here/make_inputs.py" "$work/inputs"
 

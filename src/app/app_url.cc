@@ -30,7 +30,7 @@ void applyProxy(AppUrlContext& ctx, const std::string& base) {
 // Developer server; empty when there is none, it is invalid or not reached
 // (the user has been told).
 std::string tryDeveloperServer(AppUrlContext& ctx, const std::string& token) {
-  const std::string developer = ctx.prefs.readSetting("developer", "", "WebApp");
+  const std::string developer = ctx.prefs.readSetting("developer", "", kWebAppGroup);
   if (developer.empty()) return {};
   if (!matchRegex(developer, kDeveloperSettingPattern)) {
     ctx.dialogs.showError("Developer setting is no valid subdomain to " + ctx.servers.domain +
@@ -96,7 +96,7 @@ std::string determineAppUrl(AppUrlContext& ctx) {
 
   std::string baseTemplate = "https://" + ctx.servers.hostTemplate + "/pc/";
   ctx.channel = {"release", "release"};
-  if (!ctx.prefs.readSetting("beta", "", "WebApp").empty()) {
+  if (!ctx.prefs.readSetting("beta", "", kWebAppGroup).empty()) {
     writeLog("We're in Beta mode");
     baseTemplate = "https://" + ctx.servers.hostTemplate + "/pc-qa/";
     ctx.channel = {"pc-qa", "qa"};

@@ -1,13 +1,10 @@
 #include "app/main_window.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-
 #include "app/command_line.h"
 #include "app/process_state.h"
 #include "base/log.h"
 #include "platform/host_platform.h"
+#include "base/numbers.h"
 #include "platform/open_with_system.h"
 #include "platform/paths.h"
 
@@ -19,7 +16,7 @@ constexpr int kMinHeight = 480;
 
 WebViewOptions webViewOptions(ProcessState& state, const MainWindowInputs& inputs) {
   WebViewOptions options;
-  options.developerTools = !state.prefs.readSetting("developer", "", "WebApp").empty();
+  options.developerTools = !state.prefs.readSetting("developer", "", kWebAppGroup).empty();
   options.cacheFolder = tempFolder() + "WebView2_Cache";
   if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
   options.extraCaFile = inputs.extraCaFile;
@@ -64,20 +61,12 @@ std::string mainWindowTitle(const ProcessState& state) {
   return "velomark client " + version;
 }
 
-int wholeNumber(const std::string& text) {
-  errno = 0;
-  char* end = nullptr;
-  long value = std::strtol(text.c_str(), &end, 10);
-  if (end == text.c_str() || errno == ERANGE || value > INT_MAX || value < INT_MIN) return 0;
-  return static_cast<int>(value);
-}
-
 WindowGeometry readWindowGeometry(Preferences& prefs) {
   WindowGeometry g;
-  g.left = wholeNumber(prefs.readSetting("left", "100", "main"));
-  g.top = wholeNumber(prefs.readSetting("top", "100", "main"));
-  g.width = wholeNumber(prefs.readSetting("width", "1200", "main"));
-  g.height = wholeNumber(prefs.readSetting("height", "800", "main"));
+  g.left = leadingInt(prefs.readSetting("left", "100", kWindowGroup)).value_or(0);
+  g.top = leadingInt(prefs.readSetting("top", "100", kWindowGroup)).value_or(0);
+  g.width = leadingInt(prefs.readSetting("width", "1200", kWindowGroup)).value_or(0);
+  g.height = leadingInt(prefs.readSetting("height", "800", kWindowGroup)).value_or(0);
   return g;
 }
 
@@ -93,12 +82,12 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   TopWindow::Events events;
   events.size = [&](int width, int height) {
     if (view) view->resize(width, height);
-    state.prefs.writeSetting("width", std::to_string(width), "main");
-    state.prefs.writeSetting("height", std::to_string(height), "main");
+    state.prefs.writeSetting("width", std::to_string(width), kWindowGroup);
+    state.prefs.writeSetting("height", std::to_string(height), kWindowGroup);
   };
   events.move = [&](int left, int top) {
-    state.prefs.writeSetting("left", std::to_string(left), "main");
-    state.prefs.writeSetting("top", std::to_string(top), "main");
+    state.prefs.writeSetting("left", std::to_string(left), kWindowGroup);
+    state.prefs.writeSetting("top", std::to_string(top), kWindowGroup);
   };
   events.closeRequest = [&] {
     closeRequested = true;

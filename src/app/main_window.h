@@ -47,9 +47,8 @@ void postProxyDialogRequest(ProcessState& state);
 // "velomark client " + title version (which starts with a blank).
 std::string mainWindowTitle(const ProcessState& state);
 
-// Group "main" keys left, top, width, height with their defaults.
+// Group "main" keys left, top, width, height with their defaults; a value
+// that is no number within int's range reads as 0.
 WindowGeometry readWindowGeometry(Preferences& prefs);
-// Whole number at the start of text; text that is no number reads as 0.
-int wholeNumber(const std::string& text);
 
 }  // namespace vm

@@ -57,8 +57,8 @@ void setUpLogging(ProcessState& state, const CommandLine& cmd, const std::string
   if (!option.empty()) {
     if (option != "1") state.log.setPath(option);
     enableLogAtStart(state);
-    state.prefs.writeSetting("debug", "true", "WebApp");
-  } else if (state.prefs.readSetting("debug", "", "WebApp") == "true") {
+    state.prefs.writeSetting("debug", "true", kWebAppGroup);
+  } else if (state.prefs.readSetting("debug", "", kWebAppGroup) == "true") {
     enableLogAtStart(state);
   }
 }

@@ -1,9 +1,9 @@
 #include "base/bridge_json.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "base/log.h"
+#include "base/numbers.h"
 
 namespace vm {
 
@@ -86,11 +86,6 @@ std::vector<std::string> splitAtBackslash(const std::string& path) {
   }
 }
 
-long long wholeNumberOrZero(const std::string& text) {
-  char* end = nullptr;
-  long long n = std::strtoll(text.c_str(), &end, 10);
-  return (end == text.c_str() || *end != '\0') ? 0 : n;
-}
 }  // namespace
 
 const Json* jsonValueAtPath(const Json* document, const std::string& path) {
@@ -99,7 +94,7 @@ const Json* jsonValueAtPath(const Json* document, const std::string& path) {
   for (const auto& field : splitAtBackslash(path)) {
     if (!current) return nullptr;
     if (field.size() >= 2 && field.front() == '[' && field.back() == ']') {
-      long long index = wholeNumberOrZero(field.substr(1, field.size() - 2));
+      long long index = wholeInteger(field.substr(1, field.size() - 2)).value_or(0);
       if (current->is_array() && index >= 0 && static_cast<std::size_t>(index) < current->size())
         current = &(*current)[static_cast<std::size_t>(index)];
       else

@@ -90,6 +90,4 @@ class Regex {
   std::unique_ptr<pcre2_real_jit_stack_8, RegexJitStackDeleter> jitStack_;
 };
 
-bool isValidUtf8(std::string_view text);
-
 }  // namespace vm

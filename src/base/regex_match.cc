@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/log.h"
+#include "base/text.h"
 
 namespace vm {
 
@@ -28,13 +29,6 @@ Code compile(const std::string& pattern) {
                           &error, &offset, nullptr));
   if (!code) writeLog("ERROR: Invalid RegEx " + pattern);
   return code;
-}
-
-std::string trimBlanks(const std::string& s) {
-  auto first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  auto last = s.find_last_not_of(' ');
-  return s.substr(first, last - first + 1);
 }
 
 }  // namespace
@@ -67,7 +61,7 @@ int regexGroups(const std::string& text, const std::string& pattern,
   groups.assign(count + 1, std::string());
   for (uint32_t k = 1; k <= count && k < pairs; ++k) {
     if (ov[2 * k] == PCRE2_UNSET) continue;
-    groups[k] = trimBlanks(text.substr(ov[2 * k], ov[2 * k + 1] - ov[2 * k]));
+    groups[k] = trimSpaces(text.substr(ov[2 * k], ov[2 * k + 1] - ov[2 * k]));
   }
   return static_cast<int>(count);
 }

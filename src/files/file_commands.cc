@@ -65,7 +65,7 @@ BridgeAnswer openFileCommand(Dialogs& dialogs, const SystemOpener& open,
     writeLog("ERROR: openB64File had invalid/empty parameters!");
     return std::nullopt;
   }
-  std::string bytes = base64Decode(data);
+  std::string bytes = base64DecodeSkippingJunk(data);
   writeLog("openB64File attachment size " + std::to_string(bytes.size()) + " bytes");
   std::string path = tempFolder + name;
   if (!clearTemporaryPath(path)) {

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/text.h"
+
 namespace vm {
 namespace {
 
@@ -50,34 +52,21 @@ constexpr int kChinese = 4;
 // 0x1404) by their POSIX region.
 constexpr std::string_view kTraditionalChineseRegions[] = {"TW", "HK", "MO"};
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // "de_CH.UTF-8@euro" -> {"de", "CH"}.
 std::pair<std::string, std::string> splitLocale(const std::string& locale) {
   std::string language, region;
   std::size_t i = 0;
   for (; i < locale.size() && locale[i] != '_' && locale[i] != '.' && locale[i] != '@'; ++i)
-    language += lower(locale[i]);
+    language += lowerAscii(locale[i]);
   if (i < locale.size() && locale[i] == '_') {
     for (++i; i < locale.size() && locale[i] != '.' && locale[i] != '@'; ++i)
-      region += upper(locale[i]);
+      region += upperAscii(locale[i]);
   }
   return {language, region};
 }
 
-void replaceAll(std::string& text, const std::string& find, const std::string& replacement) {
-  if (find.empty()) return;
-  std::string::size_type at = 0;
-  while ((at = text.find(find, at)) != std::string::npos) {
-    text.replace(at, find.size(), replacement);
-    at += replacement.size();
-  }
-}
-
 std::string chooseFrom(const std::string& code) {
-  std::string list;
-  for (char c : kLanguageList) list += lower(c);
+  const std::string list = lowerAscii(kLanguageList);
   std::string::size_type start = 0;
   while (start <= list.size()) {
     auto blank = list.find(' ', start);
@@ -129,13 +118,12 @@ std::string Catalogue::text(const std::string& key, const std::string& find1,
   std::string result = chosen_ == "de"   ? entry->second.de
                        : chosen_ == "fr" ? entry->second.fr
                                          : entry->second.en;
-  replaceAll(result, find1, replacement1);
-  replaceAll(result, find2, replacement2);
+  result = replaceAll(result, find1, replacement1);
+  result = replaceAll(result, find2, replacement2);
   // After the replacements on purpose: a replacement text may carry the
   // escapes as well and gets them turned into control characters too.
-  replaceAll(result, "\\n", "\r");
-  replaceAll(result, "\\t", "\t");
-  return result;
+  result = replaceAll(result, "\\n", "\r");
+  return replaceAll(result, "\\t", "\t");
 }
 
 Catalogue Catalogue::standard() {

@@ -33,12 +33,10 @@ class Catalogue {
   std::string chosen_;
 };
 
-// The catalogue lookup under the name the callers use.
+// The lookup every dialog text goes through.
 inline std::string catalogueText(Catalogue& catalogue, const std::string& key,
-                                 const std::string& find1 = {},
-                                 const std::string& replacement1 = {},
-                                 const std::string& find2 = {},
-                                 const std::string& replacement2 = {}) {
+                                 const std::string& find1 = {}, const std::string& replacement1 = {},
+                                 const std::string& find2 = {}, const std::string& replacement2 = {}) {
   return catalogue.text(key, find1, replacement1, find2, replacement2);
 }
 

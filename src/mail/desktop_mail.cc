@@ -143,9 +143,9 @@ std::string desktopMailScript(const std::string& recipients, const std::string& 
   return script;
 }
 
-int sendWithDesktopMail(const std::string& recipients, const std::string& cc,
-                        const std::string& subject, const std::string& htmlBody,
-                        const std::string& attachmentPath) {
+Status sendWithDesktopMail(const std::string& recipients, const std::string& cc,
+                           const std::string& subject, const std::string& htmlBody,
+                           const std::string& attachmentPath) {
   std::string script = desktopMailScript(recipients, cc, subject, htmlBody, attachmentPath);
 
   // The script is run by another program: it must be a file we created
@@ -158,37 +158,37 @@ int sendWithDesktopMail(const std::string& recipients, const std::string& cc,
     written = created.ok();
     if (!written && created.failure().code != EEXIST) break;
   }
-  const std::string params = " \"" + scriptPath + "\"";
+  const Failure notStarted =
+      fail("Execution of 'osascript' failed. Params: ' \"" + scriptPath + "\"'");
   if (!written) {
     writeLog("Unable To open file [" + scriptPath + "] for read/write access!");
-    writeLog("Execution of 'osascript' failed. Params: '" + params + "'");
-    return -1;
+    return notStarted;
   }
   if (!startDetached("osascript", {scriptPath})) {
-    writeLog("Execution of 'osascript' failed. Params: '" + params + "'");
     // Nothing will read the script, and it holds the message.
     ::unlink(scriptPath.c_str());
-    return -1;
+    return notStarted;
   }
   std::this_thread::sleep_for(kToolStartWait);
   ::unlink(scriptPath.c_str());
-  return 0;
+  return {};
 }
 
 void sendMailToDesktop(const std::string& recipients, const std::string& subject,
                        const std::string& htmlBody, const std::string& attachmentName,
                        const std::optional<std::string>& attachmentBytes,
                        std::vector<std::string>& tempFiles) {
-  if (!attachmentBytes) {
-    sendWithDesktopMail(recipients, "", subject, htmlBody, "");
-    return;
+  std::string path;
+  bool written = false;
+  if (attachmentBytes) {
+    path = tempFolder() + attachmentName;
+    // Only a file this call wrote is registered: an empty name would register
+    // the temporary folder itself, and a failed write someone else's file.
+    written = !attachmentName.empty() && attachmentName != "." && attachmentName != ".." &&
+              writeWholeFile(path, attachmentBytes->data(), attachmentBytes->size());
   }
-  const std::string path = tempFolder() + attachmentName;
-  // Only a file this call wrote is registered: an empty name would register
-  // the temporary folder itself, and a failed write someone else's file.
-  bool written = !attachmentName.empty() && attachmentName != "." && attachmentName != ".." &&
-                 writeWholeFile(path, attachmentBytes->data(), attachmentBytes->size());
-  sendWithDesktopMail(recipients, "", subject, htmlBody, path);
+  if (Status handedOff = sendWithDesktopMail(recipients, "", subject, htmlBody, path); !handedOff)
+    writeLog(handedOff.message());
   if (written) tempFiles.push_back(path);
 }
 

@@ -9,12 +9,16 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
+
 namespace vm {
 
-// 0 when the script tool was started, -1 otherwise.
-int sendWithDesktopMail(const std::string& recipients, const std::string& cc,
-                        const std::string& subject, const std::string& htmlBody,
-                        const std::string& attachmentPath);
+// Writes the script to a new file in the temporary folder and starts the
+// script tool on it. Fails when the file cannot be written or the tool not
+// started; the message is the log line for that.
+Status sendWithDesktopMail(const std::string& recipients, const std::string& cc,
+                           const std::string& subject, const std::string& htmlBody,
+                           const std::string& attachmentPath);
 
 // n random letters (either case) and digits; not cryptographic.
 std::string randomAlnum(std::size_t n);

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <unordered_map>
 
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/utf8.h"
 #include "base/regex.h"
+#include "base/text.h"
 
 namespace vm {
 
@@ -33,67 +34,11 @@ constexpr std::string_view kBlankRunPattern = "[ \t]+";
 const std::string kSeparatorPairPattern =
     std::string(kSeparator) + R"(\s*[\r\n]\s*)" + std::string(kSeparator) + R"(\s*[\r\n])";
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-bool isAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 // PCRE2's \s without Unicode properties.
 bool isRegexSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 bool isLineBreak(char c) { return c == '\r' || c == '\n'; }
-
-bool equalsCaseless(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
-// Position of needle in text at or after from, letters compared without
-// regard to case; npos when absent. Every needle of the conversion begins
-// with a non-letter or is searched rarely, so memchr does the skipping.
-std::size_t findCaseless(std::string_view text, std::string_view needle, std::size_t from) {
-  if (needle.empty() || from > text.size() || text.size() - from < needle.size()) {
-    return std::string_view::npos;
-  }
-  const std::size_t last = text.size() - needle.size();
-  const char first = needle[0];
-  std::size_t i = from;
-  while (i <= last) {
-    if (isAsciiLetter(first)) {
-      while (i <= last && lowerAscii(text[i]) != lowerAscii(first)) ++i;
-    } else {
-      const void* hit = std::memchr(text.data() + i, first, last - i + 1);
-      if (!hit) return std::string_view::npos;
-      i = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-    }
-    if (i > last) break;
-    if (equalsCaseless(text.substr(i, needle.size()), needle)) return i;
-    ++i;
-  }
-  return std::string_view::npos;
-}
-
-std::string replaceAll(std::string_view text, std::string_view find, std::string_view with,
-                       bool caseless) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 16);
-  std::size_t pos = 0;
-  while (true) {
-    std::size_t hit = caseless ? findCaseless(text, find, pos) : text.find(find, pos);
-    if (hit == std::string_view::npos) break;
-    out.append(text, pos, hit - pos);
-    out.append(with);
-    pos = hit + find.size();
-  }
-  out.append(text, pos, std::string_view::npos);
-  return out;
-}
-
-
-// Bytes that do not form UTF-8 become U+FFFD, so that PCRE2 can run in UTF
-// mode without rejecting the subject and without checking it on every call.
-std::string repairUtf8(std::string_view text) { return validUtf8(text); }
 
 // ---- Named references -------------------------------------------------------
 
@@ -125,7 +70,7 @@ std::string decodeNamed(std::string_view text, const std::vector<NamedReference>
     std::string_view name = text.substr(amp + 1, semi - amp - 1);
     const NamedReference* found = nullptr;
     for (const auto& ref : table) {
-      if (ref.caseless ? equalsCaseless(name, ref.name) : name == ref.name) {
+      if (ref.caseless ? equalsIgnoringAsciiCase(name, ref.name) : name == ref.name) {
         found = &ref;
         break;
       }
@@ -189,37 +134,12 @@ const std::vector<NamedReference>& namedAfterAmp() {
 
 // ---- Numeric references -----------------------------------------------------
 
-// The number between "&#" and ";": blanks and tabs, a sign, then decimal
-// digits, "$" and hexadecimal or "%" and binary digits; the first other
-// character ends it. nullopt when the value is negative or beyond Unicode.
+// The number between "&#" and ";" by Pascal's Val rule (valInteger), so "$"
+// and "%" give hexadecimal and binary references; nullopt when the value is
+// negative or beyond Unicode.
 std::optional<std::uint32_t> referenceValue(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  unsigned base = 10;
-  if (i < s.size() && s[i] == '$') {
-    base = 16, ++i;
-  } else if (i < s.size() && s[i] == '%') {
-    base = 2, ++i;
-  }
-  std::uint64_t value = 0;
-  bool tooLarge = false;
-  for (; i < s.size(); ++i) {
-    char c = s[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (base == 16 && lowerAscii(c) >= 'a' && lowerAscii(c) <= 'f') {
-      digit = static_cast<unsigned>(lowerAscii(c) - 'a' + 10);
-    } else {
-      break;
-    }
-    if (digit >= base) break;
-    value = value * base + digit;
-    if (value > 0x10FFFF) tooLarge = true, value = 0x110000;
-  }
-  if (tooLarge || (negative && value != 0)) return std::nullopt;
+  const long long value = valInteger(s);
+  if (value < 0 || value > 0x10FFFF) return std::nullopt;
   return static_cast<std::uint32_t>(value);
 }
 
@@ -346,7 +266,7 @@ class LinkPrefixReader {
     std::string_view t = text_;
     auto word = [&](std::size_t at, std::string_view w) {
       if (at + w.size() > t.size()) return false;
-      return caseless ? equalsCaseless(t.substr(at, w.size()), w) : t.substr(at, w.size()) == w;
+      return caseless ? equalsIgnoringAsciiCase(t.substr(at, w.size()), w) : t.substr(at, w.size()) == w;
     };
     if (!word(h, "href")) return npos;
     std::size_t i = h + 4;
@@ -523,11 +443,10 @@ std::string appendLinkTargets(std::string_view text) {
       if (limitHits++ == 0) logLimit(urlRegex.pattern(), m.start);
       url = std::string(text.substr(urlStart, quote - urlStart));
     }
-    std::string key;
-    for (char c : text.substr(m.start, quote + 1 - m.start)) key += lowerAscii(c);
+    std::string key = lowerAscii(text.substr(m.start, quote + 1 - m.start));
     auto& bucket = byPrefix[key];
     bool duplicate = std::any_of(bucket.begin(), bucket.end(), [&](std::size_t k) {
-      return equalsCaseless(candidates[k].text, matched);
+      return equalsIgnoringAsciiCase(candidates[k].text, matched);
     });
     if (duplicate) continue;
     bucket.push_back(candidates.size());
@@ -538,16 +457,15 @@ std::string appendLinkTargets(std::string_view text) {
   // case: one look-up per "href" finds the candidates sharing its prefix.
   std::vector<std::vector<std::size_t>> occurrences(candidates.size());
   LinkPrefixReader caseless(text);
-  for (std::size_t h = findCaseless(text, "href", 0); h != std::string_view::npos;
-       h = findCaseless(text, "href", h + 1)) {
+  for (std::size_t h = findIgnoringAsciiCase(text, "href", 0); h != std::string_view::npos;
+       h = findIgnoringAsciiCase(text, "href", h + 1)) {
     std::size_t quote = caseless.closingQuote(h, true, nullptr);
     if (quote == LinkPrefixReader::npos) continue;
-    std::string key;
-    for (char c : text.substr(h, quote + 1 - h)) key += lowerAscii(c);
+    std::string key = lowerAscii(text.substr(h, quote + 1 - h));
     auto bucket = byPrefix.find(key);
     if (bucket == byPrefix.end()) continue;
     for (std::size_t k : bucket->second) {
-      if (equalsCaseless(text.substr(h, candidates[k].text.size()), candidates[k].text)) {
+      if (equalsIgnoringAsciiCase(text.substr(h, candidates[k].text.size()), candidates[k].text)) {
         occurrences[k].push_back(h);
       }
     }
@@ -717,17 +635,19 @@ std::optional<std::pair<std::size_t, std::size_t>> findLink(std::string_view tex
 std::string decodeEntities(std::string_view text) {
   if (text.find('&') == std::string_view::npos) return std::string(text);
   std::string s = decodeNamed(text, namedBeforeAmp());
-  s = replaceAll(s, "&amp;", "&", true);
+  s = replaceAllIgnoringAsciiCase(s, "&amp;", "&");
   s = decodeNamed(s, namedAfterAmp());
   return decodeNumeric(std::move(s));
 }
 
 std::string htmlToText(std::string_view html) {
-  std::string s = repairUtf8(html);
+  // Bytes that do not form UTF-8 become U+FFFD, so that PCRE2 can run in UTF
+  // mode without rejecting the subject and without checking it on every call.
+  std::string s = validUtf8(html);
 
-  s = replaceAll(s, "\r\n", " ", false);
-  s = replaceAll(s, "\r", " ", false);
-  s = replaceAll(s, "\n", " ", false);
+  s = replaceAll(s, "\r\n", " ");
+  s = replaceAll(s, "\r", " ");
+  s = replaceAll(s, "\n", " ");
 
   static const std::pair<std::string_view, std::string> kLineStructure[] = {
       {"<br", "\r\n<br"},
@@ -745,9 +665,9 @@ std::string htmlToText(std::string_view html) {
       {"<tr", std::string(kSeparator) + "\r\n<tr"},
       {"</tr", std::string(kSeparator) + "\r\n</tr"},
   };
-  for (const auto& [find, with] : kLineStructure) s = replaceAll(s, find, with, true);
+  for (const auto& [find, with] : kLineStructure) s = replaceAllIgnoringAsciiCase(s, find, with);
 
-  std::size_t headEnd = findCaseless(s, "</head>", 0);
+  std::size_t headEnd = findIgnoringAsciiCase(s, "</head>", 0);
   if (headEnd != std::string::npos && headEnd > 0) s.erase(0, headEnd + 7);
 
   s = decodeEntities(s);
@@ -766,8 +686,8 @@ std::string htmlToText(std::string_view html) {
   s = substitute(s, tags, "", html_scan::removeTags,
                  lastTagEnd == std::string::npos ? 0 : lastTagEnd + 1);
 
-  s = replaceAll(s, "&lt;", "<", false);
-  s = replaceAll(s, "&gt;", ">", false);
+  s = replaceAll(s, "&lt;", "<");
+  s = replaceAll(s, "&gt;", ">");
 
   static const Regex blankRuns(kBlankRunPattern);
   s = substitute(s, blankRuns, " ", collapseBlanks);

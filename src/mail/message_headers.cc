@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/base64.h"
+#include "base/text.h"
 
 namespace vm {
 
@@ -12,12 +13,6 @@ namespace {
 constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-std::string_view trimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 std::string_view trimCommas(std::string_view s) {
   while (!s.empty() && s.front() == ',') s.remove_prefix(1);
@@ -58,7 +53,7 @@ std::string normaliseRecipients(std::string_view recipients) {
   for (char& c : list) {
     if (c == ';') c = ',';
   }
-  list = std::string(trimBlanks(list));
+  list = std::string(trimSpaces(list));
   // Collapsing runs of commas in one pass gives the same text as replacing
   // ",," until none is left.
   std::string collapsed;
@@ -67,7 +62,7 @@ std::string normaliseRecipients(std::string_view recipients) {
     if (c == ',' && !collapsed.empty() && collapsed.back() == ',') continue;
     collapsed += c;
   }
-  return std::string(trimBlanks(trimCommas(collapsed)));
+  return std::string(trimSpaces(trimCommas(collapsed)));
 }
 
 std::string encodeSubject(std::string_view subject) {
@@ -82,13 +77,6 @@ std::string formatZoneOffset(long secondsEast) {
   std::snprintf(text, sizeof text, "%c%04ld", offset >= 0 ? '+' : '-',
                 std::labs(hours) * 100 + std::labs(minutes));
   return text;
-}
-
-std::string timeZoneOffset() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (localtime_r(&now, &local) == nullptr) return formatZoneOffset(0);
-  return formatZoneOffset(local.tm_gmtoff);
 }
 
 std::string formatDateHeaderAt(std::time_t when) {

@@ -16,9 +16,8 @@ std::string normaliseRecipients(std::string_view recipients);
 // content of the subject, plain ASCII included.
 std::string encodeSubject(std::string_view subject);
 
-// Offset of local time from UTC as sign and four digits ("+0100", "-0330").
-std::string timeZoneOffset();
-// The same text for an offset given in seconds east of UTC.
+// An offset given in seconds east of UTC as sign and four digits ("+0100",
+// "-0330").
 std::string formatZoneOffset(long secondsEast);
 
 // "Sun, 05 Jan 2025 14:03:09 +0100" for the current local time.

@@ -39,6 +39,4 @@ std::string mimeTypeForFile(const std::string& fileName) {
   return row == std::end(kRows) ? kDefaultType : row->type;
 }
 
-std::string mimeTypeForFileName(const std::string& fileName) { return mimeTypeForFile(fileName); }
-
 }  // namespace vm

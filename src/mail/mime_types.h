@@ -24,7 +24,5 @@ std::string_view fileNameExtension(std::string_view fileName);
 // The type of the first row whose extension equals the name's extension
 // exactly (case-sensitively); "application/octet-stream" when none does.
 std::string mimeTypeForFile(const std::string& fileName);
-// Same as mimeTypeForFile; kept for callers written against this name.
-std::string mimeTypeForFileName(const std::string& fileName);
 
 }  // namespace vm

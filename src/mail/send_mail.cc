@@ -16,8 +16,6 @@ namespace vm {
 
 namespace {
 
-constexpr const char* kGroup = "WebApp";
-
 struct MailArguments {
   std::string recipients, subject, textBody, htmlBody, attachmentName, attachmentBase64;
 };
@@ -50,20 +48,20 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
   std::string attachmentName = fileNamePart(args->attachmentName);
   std::optional<std::string> attachmentBytes;
   if (!args->attachmentBase64.empty()) {
-    attachmentBytes = base64Decode(args->attachmentBase64);
+    attachmentBytes = base64DecodeSkippingJunk(args->attachmentBase64);
     args->attachmentBase64.clear();
     writeLog("SendMail attachment size " + std::to_string(attachmentBytes->size()) + " bytes");
   }
 
   Preferences& prefs = context.prefs;
-  std::string server = prefs.readSetting("smtp_server", "", kGroup);
-  std::string sender = prefs.readSetting("smtp_sender", "", kGroup);
-  std::string login = prefs.readSetting("smtp_login", "", kGroup);
-  std::string reply = prefs.readSetting("smtp_reply", sender, kGroup);
-  std::string security = prefs.readSetting("smtp_auth", "none", kGroup);
+  std::string server = prefs.readSetting("smtp_server", "", kWebAppGroup);
+  std::string sender = prefs.readSetting("smtp_sender", "", kWebAppGroup);
+  std::string login = prefs.readSetting("smtp_login", "", kWebAppGroup);
+  std::string reply = prefs.readSetting("smtp_reply", sender, kWebAppGroup);
+  std::string security = prefs.readSetting("smtp_auth", "none", kWebAppGroup);
   if (reply.empty()) reply = sender;
 
-  if (prefs.readSetting("useMacMail", "", kGroup) == "true") {
+  if (prefs.readSetting("useMacMail", "", kWebAppGroup) == "true") {
     sendMailToDesktop(args->recipients, args->subject, args->htmlBody, attachmentName,
                       attachmentBytes, context.tempFiles);
     return jsonStringAnswer("");
@@ -87,10 +85,10 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
     attachment.size = static_cast<std::int32_t>(attachmentBytes->size());
     request.attachments.push_back(attachment);
   }
-  request.serverUrl = prefs.readSetting("smtp_server", "", kGroup);
+  request.serverUrl = prefs.readSetting("smtp_server", "", kWebAppGroup);
   if (security != "none") {
     request.login = login;
-    request.password = unprotectText(prefs.readSetting("smtp_passwd", "", kGroup),
+    request.password = unprotectText(prefs.readSetting("smtp_passwd", "", kWebAppGroup),
                                      deviceIdentifier(prefs));
     // A missing or undecodable stored password must not end the client (and
     // lose the message the user is writing): the page is told instead.
@@ -103,13 +101,13 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
   request.security = security;
 
   TransferSetup setup;
-  setup.debug = prefs.readSetting("debug", "", kGroup) == "true";
+  setup.debug = prefs.readSetting("debug", "", kWebAppGroup) == "true";
   setup.bearerToken = context.bearerToken;
   setup.extraCaFile = context.extraCaFile;
-  if (!transferMail(request, setup)) {
-    writeLog("Mail sending error: " + request.resultText + " (" +
-             std::to_string(request.resultCode) + ")");
-    std::string answer = sendingErrorAnswer(request.resultText, request.resultCode);
+  if (Status sent = transferMail(request, setup); !sent) {
+    const Failure& failure = sent.failure();
+    writeLog("Mail sending error: " + failure.message + " (" + std::to_string(failure.code) + ")");
+    std::string answer = sendingErrorAnswer(failure.message, failure.code);
     writeLog(answer);
     return answer;
   }

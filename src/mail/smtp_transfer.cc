@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <memory>
 
-#include "build_config.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "base/utf8.h"
+#include "files/file_io.h"
 #include "mail/message_headers.h"
 #include "mail/mime_types.h"
 #include "net/http_client.h"
@@ -47,15 +47,6 @@ bool appendTo(StringList& list, const std::string& text) {
   return true;
 }
 
-// Server replies and TLS records need not be UTF-8; invalid bytes become
-// U+FFFD so that every log line is valid text.
-std::string asValidUtf8(std::string_view in) { return validUtf8(in); }
-
-std::string fileNamePart(const std::string& name) {
-  const auto cut = name.find_last_of("/\\");
-  return cut == std::string::npos ? name : name.substr(cut + 1);
-}
-
 // Builds the multipart/mixed body: the alternatives first, then one base64
 // part per attachment streamed from the caller's buffer.
 MimeTree buildMimeTree(CURL* handle, MailRequest& request, const std::string& plainText) {
@@ -90,48 +81,13 @@ MimeTree buildMimeTree(CURL* handle, MailRequest& request, const std::string& pl
   return top;
 }
 
-void setResult(MailRequest& request, CURLcode code) {
-  request.resultCode = static_cast<std::int32_t>(code);
-  request.resultText = asValidUtf8(curl_easy_strerror(code));
-}
+Failure curlFailure(CURLcode code) { return fail(validUtf8(curl_easy_strerror(code)), code); }
 
 }  // namespace
 
-long long environmentInteger(const char* text) {
-  if (text == nullptr) return 0;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t') ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = *p++ == '-';
-  int base = 10;
-  if (*p == '$') {
-    base = 16;
-    ++p;
-  } else if (*p == '%') {
-    base = 2;
-    ++p;
-  }
-  constexpr long long kLimit = std::numeric_limits<long long>::max() / 16 - 16;
-  long long value = 0;
-  for (;; ++p) {
-    int digit = -1;
-    if (*p >= '0' && *p <= '9')
-      digit = *p - '0';
-    else if (base == 16 && *p >= 'a' && *p <= 'f')
-      digit = *p - 'a' + 10;
-    else if (base == 16 && *p >= 'A' && *p <= 'F')
-      digit = *p - 'A' + 10;
-    if (digit < 0 || digit >= base) break;
-    // Only the sign matters to the caller, so an absurdly long number
-    // saturates instead of overflowing.
-    if (value < kLimit) value = value * base + digit;
-  }
-  return negative ? -value : value;
-}
-
 TlsChoice tlsChoiceFor(std::string_view security, std::string_view serverUrl) {
   if (security == "none") return {CURLUSESSL_NONE, false};
-  if (security == "tls" || serverUrl.substr(0, 5) == "smtps") return {CURLUSESSL_ALL, true};
+  if (security == "tls" || serverUrl.starts_with("smtps")) return {CURLUSESSL_ALL, true};
   return {CURLUSESSL_TRY, false};
 }
 
@@ -158,7 +114,9 @@ int transferDebugLog(CURL*, curl_infotype, char* data, std::size_t size, void*) 
   while (!text.empty() && text.back() == '\n') text.remove_suffix(1);
   while (!text.empty() && text.front() == '\r') text.remove_prefix(1);
   while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-  writeLog("CURL: " + asValidUtf8(text));
+  // Server replies and TLS records need not be UTF-8; invalid bytes become
+  // U+FFFD so that every log line is valid text.
+  writeLog("CURL: " + validUtf8(text));
   return 0;
 }
 
@@ -173,7 +131,7 @@ std::size_t attachmentRead(char* buffer, std::size_t itemSize, std::size_t itemC
   return n;
 }
 
-bool transferMail(MailRequest& request, const TransferSetup& setup) {
+Status transferMail(MailRequest& request, const TransferSetup& setup) {
   const std::string recipients = normaliseRecipients(request.recipients);
 
   // The sender, the reply address and the recipients go verbatim into header
@@ -188,10 +146,9 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
     }
   }
   if (!unsafeField.empty()) {
-    request.resultCode = kUnsafeFieldCode;
-    request.resultText = "Line break in the " + unsafeField + ", nothing was sent";
-    writeLog("ERROR: " + request.resultText);
-    return false;
+    const std::string refusal = "Line break in the " + unsafeField + ", nothing was sent";
+    writeLog("ERROR: " + refusal);
+    return fail(refusal, kUnsafeFieldCode);
   }
 
   HeaderFields fields;
@@ -212,7 +169,7 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
   EasyHandle handle(curl_easy_init());
   if (!handle) {
     writeLog("Cannot init curl");
-    return false;
+    return fail(std::string());
   }
   CURL* h = handle.get();
 
@@ -220,7 +177,8 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, transferDebugLog);
   }
-  if (environmentInteger(std::getenv(kIgnoreSslVariable)) > 0) {
+  const char* ignoreSsl = std::getenv(kIgnoreSslVariable);
+  if (ignoreSsl != nullptr && valInteger(ignoreSsl) > 0) {
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
   }
@@ -234,20 +192,19 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
     curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   trustExtraCa(h, setup.extraCaFile);
 
-  std::string token;
+  Result<std::string> token = std::string();
   if (setup.bearerToken) {
     if (request.security == "google")
       token = setup.bearerToken("GOOGLE", request.login);
     else if (request.security == "ms")
       token = setup.bearerToken("MS", request.login);
   }
-  if (token.compare(0, 5, "ERROR") == 0) {
-    writeLog("ERROR: Failed to receive a bearer oauth2 token: " + token);
-    request.resultCode = CURLE_AUTH_ERROR;
-    request.resultText = token;
-    return false;
+  if (!token) {
+    const std::string reason = "ERROR: " + token.message();
+    writeLog("ERROR: Failed to receive a bearer oauth2 token: " + reason);
+    return fail(reason, CURLE_AUTH_ERROR);
   }
-  if (!token.empty()) curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, token.c_str());
+  if (!token->empty()) curl_easy_setopt(h, CURLOPT_XOAUTH2_BEARER, token->c_str());
 
   // The server text is whatever the user typed: without a scheme libcurl
   // would guess HTTP, and an http or file URL would take the message there
@@ -258,39 +215,24 @@ bool transferMail(MailRequest& request, const TransferSetup& setup) {
   curl_easy_setopt(h, CURLOPT_MAIL_FROM, request.sender.c_str());
 
   for (const std::string& rcpt : envelopeRecipients(recipients)) {
-    if (!appendTo(envelope, rcpt)) {
-      setResult(request, CURLE_OUT_OF_MEMORY);
-      return false;
-    }
+    if (!appendTo(envelope, rcpt)) return curlFailure(CURLE_OUT_OF_MEMORY);
   }
   if (envelope) curl_easy_setopt(h, CURLOPT_MAIL_RCPT, envelope.get());
 
   for (const std::string& line : headerLines) {
-    if (!appendTo(headers, line)) {
-      setResult(request, CURLE_OUT_OF_MEMORY);
-      return false;
-    }
+    if (!appendTo(headers, line)) return curlFailure(CURLE_OUT_OF_MEMORY);
   }
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
 
   mime = buildMimeTree(h, request, plainText);
-  if (!mime) {
-    setResult(request, CURLE_OUT_OF_MEMORY);
-    return false;
-  }
+  if (!mime) return curlFailure(CURLE_OUT_OF_MEMORY);
   curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
 
   const CURLcode result = curl_easy_perform(h);
-  setResult(request, result);
-  if (result != CURLE_OK) writeLog("curl_easy_perform() failed: " + request.resultText);
-  return result == CURLE_OK;
-}
-
-bool transferMail(MailRequest& request, bool debug) {
-  TransferSetup setup;
-  setup.debug = debug;
-  setup.extraCaFile = config::kExtraCaFile;
-  return transferMail(request, setup);
+  if (result == CURLE_OK) return {};
+  Failure failure = curlFailure(result);
+  writeLog("curl_easy_perform() failed: " + failure.message);
+  return failure;
 }
 
 }  // namespace vm

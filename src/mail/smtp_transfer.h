@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
+
 namespace vm {
 
 struct MailAttachment {
@@ -30,17 +32,15 @@ struct MailRequest {
   std::string subject;
   std::string htmlBody;
   std::string textBody;  // empty selects the fixed fallback text
-  std::int32_t resultCode = 0;
-  std::string resultText;
   std::vector<MailAttachment> attachments;
 };
 
 // Supplies the OAuth bearer token for security "google" (provider "GOOGLE")
 // or "ms" (provider "MS"), with the login as hint. Answers the access token,
-// a text beginning with "ERROR", or empty text to go on with the password
-// options only.
+// empty text to go on with the password options only, or the sign-in's
+// failure.
 using BearerTokenSource =
-    std::function<std::string(const std::string& provider, const std::string& loginHint)>;
+    std::function<Result<std::string>(const std::string& provider, const std::string& loginHint)>;
 
 struct TransferSetup {
   bool debug = false;  // libcurl's debug lines go to the log as "CURL: ..."
@@ -55,11 +55,11 @@ struct TransferSetup {
 // goes into a header line or SMTP command holds a line break.
 inline constexpr std::int32_t kUnsafeFieldCode = CURLE_BAD_FUNCTION_ARGUMENT;
 
-// Sets resultCode and resultText (except when no handle can be made);
-// true when the transfer ended with result 0.
-bool transferMail(MailRequest& request, const TransferSetup& setup);
-// The production set-up: the build's extra CA, no token source yet.
-bool transferMail(MailRequest& request, bool debug);
+// A failed transfer carries libcurl's code and text; a refused field
+// kUnsafeFieldCode and the field's name; a failed sign-in CURLE_AUTH_ERROR
+// and "ERROR: " with the sign-in's message. When no libcurl handle can be
+// made, the failure has neither code nor text (the log says why).
+Status transferMail(MailRequest& request, const TransferSetup& setup);
 
 // The transfer-option values of the security table.
 struct TlsChoice {
@@ -67,11 +67,6 @@ struct TlsChoice {
   bool requireTls12 = false;  // CURLOPT_SSLVERSION = CURL_SSLVERSION_TLSv1_2
 };
 TlsChoice tlsChoiceFor(std::string_view security, std::string_view serverUrl);
-
-// Reads an environment value as an integer: blanks and tabs skipped, an
-// optional sign, then decimal digits, "$" and hexadecimal digits or "%" and
-// binary digits, up to the first other character; 0 when there are no digits.
-long long environmentInteger(const char* text);
 
 // The fields of the normalised list that become envelope recipients: the
 // first 255 comma-separated fields, empty ones skipped, blanks kept.

@@ -5,8 +5,8 @@
 
 namespace vm {
 
-std::string authorizationCodeFrom(OAuthContext& context, const std::string& requestText) {
-  if (requestText.empty()) return kNoRedirectError;
+Result<std::string> authorizationCodeFrom(OAuthContext& context, const std::string& requestText) {
+  if (requestText.empty()) return fail(kNoRedirectError);
   const RedirectParameters params = parseRedirectRequest(requestText, context.oauthState);
   if (params.stateConfirmed && !params.errorReported) {
     writeLog("Successfully got auth token: [" + params.code + "]");
@@ -14,13 +14,13 @@ std::string authorizationCodeFrom(OAuthContext& context, const std::string& requ
   }
   context.currentRefreshToken.clear();
   writeLog("WARN: Failed xsf validation (state value was missing or not the same as the sent one)");
-  return kStateInvalidError;
+  return fail(kStateInvalidError);
 }
 
-std::string authorizeInteractively(OAuthContext& context, const std::string& providerKey,
-                                   const std::string& loginHint) {
+Result<std::string> authorizeInteractively(OAuthContext& context, const std::string& providerKey,
+                                           const std::string& loginHint) {
   const OAuthProvider* provider = findOAuthProvider(context.providers, providerKey);
-  if (provider == nullptr) return "ERROR: Unknown OAuth provider [" + providerKey + "]";
+  if (provider == nullptr) return fail("Unknown OAuth provider [" + providerKey + "]");
   const std::string url = composeAuthorizationUrl(*provider, context.oauthState, loginHint);
   writeLog("Open URL in default webbrowser now...");
   if (context.openUrl) context.openUrl(url);

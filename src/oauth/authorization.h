@@ -4,23 +4,26 @@
 
 #include <string>
 
+#include "base/result.h"
 #include "oauth/oauth_context.h"
 
 namespace vm {
 
+// The failure messages of the sign-in steps. Where they are reported (the
+// mail transfer's answer and log) they stand behind "ERROR: ".
 inline constexpr const char* kNoRedirectError =
-    "ERROR: Failed to retrieve token (network? Wrong ID provider? Firewall? Antivirus?)";
-inline constexpr const char* kStateInvalidError = "ERROR: Failed xsf validation (state invalid)";
+    "Failed to retrieve token (network? Wrong ID provider? Firewall? Antivirus?)";
+inline constexpr const char* kStateInvalidError = "Failed xsf validation (state invalid)";
 
 // Opens the authorization URL, waits for the redirect (up to
 // context.signInTimeoutSeconds) and returns the authorization code, which
-// is empty when the redirect carried a valid state but no code. Returns an
-// "ERROR" text when no usable code came; a missing or wrong state, or an
-// "error" parameter, also clears context.currentRefreshToken.
-std::string authorizeInteractively(OAuthContext& context, const std::string& providerKey,
-                                   const std::string& loginHint);
+// is empty when the redirect carried a valid state but no code. Fails when
+// no usable code came; a missing or wrong state, or an "error" parameter,
+// also clears context.currentRefreshToken.
+Result<std::string> authorizeInteractively(OAuthContext& context, const std::string& providerKey,
+                                           const std::string& loginHint);
 
 // The part after the listener: reads the request text and decides.
-std::string authorizationCodeFrom(OAuthContext& context, const std::string& requestText);
+Result<std::string> authorizationCodeFrom(OAuthContext& context, const std::string& requestText);
 
 }  // namespace vm

@@ -1,8 +1,9 @@
 #include "oauth/percent_coding.h"
 
-#include "base/utf8.h"
-
 #include <cstdint>
+
+#include "base/numbers.h"
+#include "base/utf8.h"
 
 namespace vm {
 
@@ -36,15 +37,6 @@ bool isSafeByte(unsigned char c) {
   }
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// Length of the well-formed UTF-8 sequence at the start of s (RFC 3629,
-// table 3-7 of the Unicode standard), or 0 when it is not one.
 }  // namespace
 
 std::string percentEncode(std::string_view text) {
@@ -71,8 +63,8 @@ std::string percentDecode(std::string_view text) {
     const char c = text[i];
     if (c == '%') {
       if (text.size() - i < 3) break;
-      const int hi = hexValue(text[i + 1]);
-      const int lo = hexValue(text[i + 2]);
+      const int hi = hexDigitValue(text[i + 1]);
+      const int lo = hexDigitValue(text[i + 2]);
       if (hi < 0 || lo < 0) break;
       bytes.push_back(static_cast<char>(hi * 16 + lo));
       i += 2;
@@ -82,9 +74,7 @@ std::string percentDecode(std::string_view text) {
       bytes.push_back(c);
     }
   }
-  return readAsUtf8(bytes);
+  return validUtf8(bytes);
 }
-
-std::string readAsUtf8(std::string_view bytes) { return validUtf8(bytes); }
 
 }  // namespace vm

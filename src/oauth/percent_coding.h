@@ -1,5 +1,5 @@
-// The escaping of OAuth URL parameters and token form values, the unescaping
-// of the redirect's parameters, and the reading of received bytes as UTF-8.
+// The escaping of OAuth URL parameters and token form values, and the
+// unescaping of the redirect's parameters.
 #pragma once
 
 #include <string>
@@ -8,18 +8,14 @@
 namespace vm {
 
 // Every byte outside ASCII letters, digits and ! # $ & ' ( ) * , - . / : ; = ? @ _ ~
-// becomes "%" and two upper-case hexadecimal digits. The wide safe set is what
-// the providers have always received from this client (the redirect URI and
-// the scope URIs travel unescaped); it is not RFC 3986's unreserved set.
+// becomes "%" and two upper-case hexadecimal digits. The safe set is wider
+// than RFC 3986's unreserved set: the redirect URI and the scope URIs travel
+// unescaped.
 std::string percentEncode(std::string_view text);
 
 // "%" and two hexadecimal digits (either case) give that byte, "+" a space,
 // anything else is copied. A malformed escape ends the decoding; what was
-// decoded before it is kept. The result is read as UTF-8 (readAsUtf8).
+// decoded before it is kept. The result is read as UTF-8 (validUtf8).
 std::string percentDecode(std::string_view text);
-
-// The bytes as UTF-8 text: every byte sequence that is not well-formed UTF-8
-// (overlong forms, surrogates, values past U+10FFFF included) becomes U+FFFD.
-std::string readAsUtf8(std::string_view bytes);
 
 }  // namespace vm

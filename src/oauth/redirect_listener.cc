@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/log.h"
-#include "oauth/percent_coding.h"
+#include "base/utf8.h"
 #include "platform/loopback_server.h"
 
 namespace vm {
@@ -106,7 +106,7 @@ std::string listenOn(const std::string& host, const std::string& portText, int t
     } else if (event.kind == LoopbackServer::EventKind::Data) {
       const std::size_t received = server.receive(event.client, buffer.data(), buffer.size());
       const std::size_t length = strnlen(buffer.data(), received);
-      request = readAsUtf8(std::string_view(buffer.data(), length));
+      request = validUtf8(std::string_view(buffer.data(), length));
       writeLog("Received from auth client: [" + request + "]");
       server.sendAndFinish(event.client, kRedirectAnswer, kAnswerGrace);
       writeLog("Sent success (200 OK) answer to calling auth client");

@@ -1,6 +1,7 @@
 #include "oauth/redirect_request.h"
 
 #include "base/log.h"
+#include "base/utf8.h"
 #include "oauth/percent_coding.h"
 
 namespace vm {
@@ -11,7 +12,7 @@ std::string_view requestLine(std::string_view text) {
   while (true) {
     const std::size_t end = text.find('\n');
     const std::string_view line = text.substr(0, end);
-    if (line.substr(0, 4) == "GET ") return line;
+    if (line.starts_with("GET ")) return line;
     if (end == std::string_view::npos) return {};
     text.remove_prefix(end + 1);
   }
@@ -56,7 +57,7 @@ RedirectParameters parseRedirectRequest(std::string_view requestText,
     } else if (key == "state") {
       if (value == expectedState) result.stateConfirmed = true;
     } else {
-      writeLog("Ignored header key: " + readAsUtf8(key) + " value: " + value);
+      writeLog("Ignored header key: " + validUtf8(key) + " value: " + value);
     }
 
     if (amp == std::string_view::npos) break;

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/log.h"
+#include "base/utf8.h"
 #include "oauth/authorization.h"
 #include "oauth/percent_coding.h"
 
@@ -10,12 +11,17 @@ namespace vm {
 
 namespace {
 
-bool isError(const std::string& text) { return text.compare(0, 5, "ERROR") == 0; }
-
 std::string stringMember(const nlohmann::json& object, const char* name) {
   auto it = object.find(name);
   if (it == object.end() || !it->is_string()) return {};
   return it->get<std::string>();
+}
+
+// Every failed token request empties the refresh-token slot, so a refused
+// refresh token is not sent again.
+Failure failAndForget(OAuthContext& context, std::string message) {
+  context.currentRefreshToken.clear();
+  return fail(std::move(message));
 }
 
 }  // namespace
@@ -35,36 +41,29 @@ std::string tokenRequestBody(const OAuthProvider& provider, const std::string& a
   return body;
 }
 
-std::string requestToken(OAuthContext& context, const std::string& providerKey,
-                         const std::string& authorizationCode, const std::string& refreshToken) {
+Result<std::string> requestToken(OAuthContext& context, const std::string& providerKey,
+                                 const std::string& authorizationCode,
+                                 const std::string& refreshToken) {
   const OAuthProvider* provider = findOAuthProvider(context.providers, providerKey);
-  if (provider == nullptr) {
-    context.currentRefreshToken.clear();
-    return kTokenPostError;
-  }
+  if (provider == nullptr) return failAndForget(context, kTokenPostError);
   const HttpResult result = context.http.postForm(
       provider->tokenUrl, tokenRequestBody(*provider, authorizationCode, refreshToken));
-  if (result.curlCode == CURLE_FAILED_INIT || result.curlCode == CURLE_OUT_OF_MEMORY) {
-    context.currentRefreshToken.clear();
-    return kTokenPostError;
-  }
+  if (result.curlCode == CURLE_FAILED_INIT || result.curlCode == CURLE_OUT_OF_MEMORY)
+    return failAndForget(context, kTokenPostError);
   // A transfer that broke off leaves at best part of an answer; it counts
   // like no answer at all. The status code is not looked at: the body alone
   // tells a token from a refusal.
   std::string body;
   if (result.ok) {
-    body = readAsUtf8(result.body);
+    body = validUtf8(result.body);
   } else {
     writeLog("ERROR: Token request to [" + provider->tokenUrl + "] failed: " + result.error);
   }
-  if (body.empty() || body[0] != '{') {
-    context.currentRefreshToken.clear();
-    return kTokenNoJsonError;
-  }
+  if (body.empty() || body[0] != '{') return failAndForget(context, kTokenNoJsonError);
   const nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
   if (answer.is_discarded() || !answer.is_object() || !answer.contains("access_token")) {
-    context.currentRefreshToken.clear();
-    return "ERROR: Failed posting bearer token request (got no token. Instead, got [" + body + "])";
+    return failAndForget(
+        context, "Failed posting bearer token request (got no token. Instead, got [" + body + "])");
   }
   const std::string accessToken = stringMember(answer, "access_token");
   const std::string newRefreshToken = stringMember(answer, "refresh_token");
@@ -76,32 +75,33 @@ std::string requestToken(OAuthContext& context, const std::string& providerKey,
   return accessToken;
 }
 
-std::string acquireBearerToken(OAuthContext& context, const std::string& providerKey,
-                               const std::string& loginHint, const std::string& refreshToken) {
+Result<std::string> acquireBearerToken(OAuthContext& context, const std::string& providerKey,
+                                       const std::string& loginHint,
+                                       const std::string& refreshToken) {
   if (!refreshToken.empty()) {
-    std::string token = requestToken(context, providerKey, std::string(), refreshToken);
-    if (!token.empty() && !isError(token)) return token;
+    Result<std::string> token = requestToken(context, providerKey, std::string(), refreshToken);
+    if (token && !token->empty()) return token;
   }
-  const std::string code = authorizeInteractively(context, providerKey, loginHint);
-  if (code.empty() || isError(code)) return code;
-  return requestToken(context, providerKey, code, std::string());
+  Result<std::string> code = authorizeInteractively(context, providerKey, loginHint);
+  if (!code || code->empty()) return code;
+  return requestToken(context, providerKey, *code, std::string());
 }
 
-std::string bearerTokenFor(const std::string& security, const std::string& login,
-                           OAuthContext& context) {
+Result<std::string> bearerTokenFor(const std::string& security, const std::string& login,
+                                   OAuthContext& context) {
   std::string providerKey;
   if (security == "google") {
     providerKey = kProviderGoogle;
   } else if (security == "ms") {
     providerKey = kProviderMs;
   } else {
-    return {};
+    return std::string();
   }
   return bearerTokenForProvider(context, providerKey, login);
 }
 
-std::string bearerTokenForProvider(OAuthContext& context, const std::string& providerKey,
-                                   const std::string& loginHint) {
+Result<std::string> bearerTokenForProvider(OAuthContext& context, const std::string& providerKey,
+                                           const std::string& loginHint) {
   // A copy: requestToken may clear or replace the slot while the value is in use.
   const std::string refreshToken = context.currentRefreshToken;
   return acquireBearerToken(context, providerKey, loginHint, refreshToken);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/text.h"
 #include "base/utf8.h"
 
 namespace vm {
@@ -12,8 +13,8 @@ namespace {
 
 constexpr const char* kTitle = "velomark";
 
-// Windows message boxes stop at 65535 UTF-16 units; the cut keeps that
-// limit in characters so a runaway text cannot build a giant label.
+// A message longer than 65535 characters is cut to its first 65534, so that
+// a runaway text cannot build a giant label.
 constexpr glong kLongestMessage = 65535;
 constexpr glong kCutMessageTo = 65534;
 
@@ -325,10 +326,10 @@ std::string filterPatternForGtk(const std::string& pattern) {
     } else if (c == '[') {
       result += c;
       inBrackets = true;
-    } else if (g_ascii_isalpha(c)) {
+    } else if (isAsciiLetter(c)) {
       result += '[';
-      result += g_ascii_tolower(c);
-      result += g_ascii_toupper(c);
+      result += lowerAscii(c);
+      result += upperAscii(c);
       result += ']';
     } else {
       result += c;

@@ -34,8 +34,8 @@ class GtkDialogs : public Dialogs {
 std::string messageBoxText(const std::string& text);
 
 // A file-name pattern as a GTK filter pattern: "*.*" means every file ("*"),
-// and letters match either case as they do in the file dialogs of the
-// platform the patterns were written for ("*.txt" -> "*.[tT][xX][tT]").
+// and letters match either case, because the page's patterns name file
+// types, not spellings ("*.txt" -> "*.[tT][xX][tT]" also offers "A.TXT").
 std::string filterPatternForGtk(const std::string& pattern);
 
 }  // namespace vm

@@ -7,11 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 
 #include "platform/file.h"
+#include "base/text.h"
 
 extern char** environ;
 
@@ -35,12 +34,6 @@ class SpawnActions {
   bool ok_ = false;
 };
 
-std::string toLower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
 // Bytes waiting in the pipe right now.
 int bytesReadable(int fd) {
   int n = 0;
@@ -58,23 +51,12 @@ std::string linuxPackageType(const std::string& lowerOsRelease) {
 }
 
 std::string operatingSystem(bool withPackageType) {
-#if defined(_WIN32)
-  (void)withPackageType;
-  return "windows";
-#elif defined(__APPLE__)
-  (void)withPackageType;
-  return "mac";
-#elif defined(__linux__)
   if (!withPackageType) return "linux";
   // Stays empty until a read brings text, so a failed read is tried again.
   static std::string osRelease;
   if (osRelease.empty())
-    osRelease = toLower(runAndCapture("cat", "/etc/os-release", "", "\n", false));
+    osRelease = lowerAscii(runAndCapture("cat", "/etc/os-release", "", "\n", false));
   return linuxPackageType(osRelease);
-#else
-  (void)withPackageType;
-  return "unknown";
-#endif
 }
 
 std::string buildBitness() { return std::to_string(sizeof(void*) * 8); }

@@ -6,9 +6,8 @@
 
 namespace vm {
 
-// "linux" (without package type) or "linux deb" / "linux rpm" (with it); the
-// names of other platforms for builds there. The distribution is read once
-// per process from /etc/os-release through cat.
+// "linux" (without package type) or "linux deb" / "linux rpm" (with it). The
+// distribution is read once per process from /etc/os-release through cat.
 std::string operatingSystem(bool withPackageType);
 
 // "linux rpm" when the lower-cased os-release text names an rpm-based

@@ -6,19 +6,14 @@
 #include <climits>
 #include <cstdlib>
 
+#include "base/text.h"
+
 namespace vm {
 
 namespace {
 std::string envOrEmpty(const char* name) {
   const char* v = std::getenv(name);
   return v ? std::string(v) : std::string();
-}
-
-std::string trimBlanks(std::string s) {
-  auto first = s.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  auto last = s.find_last_not_of(' ');
-  return s.substr(first, last - first + 1);
 }
 }  // namespace
 
@@ -40,7 +35,7 @@ std::string tempFolder() {
 std::string hostName() {
   char buf[HOST_NAME_MAX + 1] = {};
   if (gethostname(buf, sizeof buf - 1) != 0) return {};
-  return trimBlanks(buf);
+  return std::string(trimSpaces(buf));
 }
 
 bool makeFolders(const std::string& path) {

@@ -14,6 +14,7 @@
 
 #include "base/log.h"
 #include "platform/extra_ca_trust.h"
+#include "base/text.h"
 #include "platform/top_window.h"
 #include "platform/top_window_native.h"
 
@@ -112,15 +113,13 @@ std::string originOf(const std::string& url) {
   if (auto at = host.rfind('@'); at != std::string::npos) host = host.substr(at + 1);
   if (host.empty()) return {};
   std::string origin = scheme + "://" + host;
-  std::transform(origin.begin(), origin.end(), origin.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  origin = lowerAscii(origin);
   // A default port names the same origin as no port.
   for (const char* suffix : {"http://|:80", "https://|:443"}) {
     std::string s(suffix);
     auto bar = s.find('|');
     std::string prefix = s.substr(0, bar), port = s.substr(bar + 1);
-    if (origin.rfind(prefix, 0) == 0 && origin.size() > port.size() &&
-        origin.compare(origin.size() - port.size(), port.size(), port) == 0)
+    if (origin.starts_with(prefix) && origin.size() > port.size() && origin.ends_with(port))
       origin.resize(origin.size() - port.size());
   }
   return origin;

@@ -29,10 +29,10 @@ std::string newIdentifier() {
 }
 
 std::string deviceIdentifier(Preferences& prefs) {
-  std::string id = prefs.readSetting("deviceId", "", "");
+  std::string id = prefs.readSetting("deviceId", "", kUnnamedGroup);
   if (!id.empty()) return id;
   id = newIdentifier();
-  prefs.writeSetting("deviceId", id, "");
+  prefs.writeSetting("deviceId", id, kUnnamedGroup);
   return id;
 }
 

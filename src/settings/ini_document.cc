@@ -1,20 +1,13 @@
 #include "settings/ini_document.h"
 
+#include "base/text.h"
+
 namespace vm {
 
 namespace {
 constexpr const char* kBom = "\xEF\xBB\xBF";
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string trimBlanks(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && isBlank(s[b])) ++b;
-  while (e > b && isBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string trimmed(std::string_view s) { return std::string(trimBlanks(s)); }
 
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
@@ -34,13 +27,6 @@ std::vector<std::string> splitLines(const std::string& text) {
 }
 }  // namespace
 
-bool iniNamesEqual(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-  return true;
-}
-
 std::string singleLineValue(const std::string& value) {
   std::string out;
   out.reserve(value.size());
@@ -58,23 +44,20 @@ std::string singleLineValue(const std::string& value) {
 
 IniDocument IniDocument::parse(const std::string& bytes) {
   IniDocument doc;
-  std::string text = bytes.compare(0, 3, kBom) == 0 ? bytes.substr(3) : bytes;
+  std::string text = bytes.starts_with(kBom) ? bytes.substr(3) : bytes;
   for (const auto& raw : splitLines(text)) {
-    std::size_t start = 0;
-    while (start < raw.size() && isBlank(raw[start])) ++start;
-    std::string line = raw.substr(start);
+    const std::string_view line = trimBlanks(raw);
     if (line.empty()) continue;  // empty lines are layout; serialize() restores them
     if (line[0] == ';') {
-      doc.groups_.back().lines.push_back({Line::Kind::Comment, trimBlanks(line.substr(1)), {}});
-    } else if (line[0] == '[' && trimBlanks(line).back() == ']') {
-      std::string t = trimBlanks(line);
-      doc.groups_.push_back(Group{t.substr(1, t.size() - 2), {}});
-    } else if (auto eq = line.find('='); eq != std::string::npos) {
+      doc.groups_.back().lines.push_back({Line::Kind::Comment, trimmed(line.substr(1)), {}});
+    } else if (line[0] == '[' && line.back() == ']') {
+      doc.groups_.push_back(Group{std::string(line.substr(1, line.size() - 2)), {}});
+    } else if (auto eq = line.find('='); eq != std::string_view::npos) {
       doc.groups_.back().lines.push_back(
-          {Line::Kind::Key, trimBlanks(line.substr(0, eq)), trimBlanks(line.substr(eq + 1))});
+          {Line::Kind::Key, trimmed(line.substr(0, eq)), trimmed(line.substr(eq + 1))});
     } else {
       // Neither group, key nor comment: kept as it stands so a rewrite loses nothing.
-      doc.groups_.back().lines.push_back({Line::Kind::Raw, trimBlanks(line), {}});
+      doc.groups_.back().lines.push_back({Line::Kind::Raw, std::string(line), {}});
     }
   }
   return doc;
@@ -104,7 +87,7 @@ std::string IniDocument::serialize() const {
 IniDocument::Group* IniDocument::findGroup(const std::string& name) {
   if (name.empty()) return &groups_[0];
   for (std::size_t g = 1; g < groups_.size(); ++g)
-    if (iniNamesEqual(groups_[g].name, name)) return &groups_[g];
+    if (equalsIgnoringAsciiCase(groups_[g].name, name)) return &groups_[g];
   return nullptr;
 }
 
@@ -116,7 +99,7 @@ const std::string* IniDocument::find(const std::string& group, const std::string
   const Group* g = findGroup(group);
   if (!g) return nullptr;
   for (const auto& line : g->lines)
-    if (line.kind == Line::Kind::Key && iniNamesEqual(line.key, key)) return &line.value;
+    if (line.kind == Line::Kind::Key && equalsIgnoringAsciiCase(line.key, key)) return &line.value;
   return nullptr;
 }
 
@@ -128,7 +111,7 @@ void IniDocument::set(const std::string& group, const std::string& key, const st
   }
   std::string stored = singleLineValue(value);
   for (auto& line : g->lines) {
-    if (line.kind == Line::Kind::Key && iniNamesEqual(line.key, key)) {
+    if (line.kind == Line::Kind::Key && equalsIgnoringAsciiCase(line.key, key)) {
       line.value = stored;
       return;
     }
@@ -140,7 +123,7 @@ bool IniDocument::remove(const std::string& group, const std::string& key) {
   Group* g = findGroup(group);
   if (!g) return false;
   for (auto it = g->lines.begin(); it != g->lines.end(); ++it) {
-    if (it->kind == Line::Kind::Key && iniNamesEqual(it->key, key)) {
+    if (it->kind == Line::Kind::Key && equalsIgnoringAsciiCase(it->key, key)) {
       g->lines.erase(it);
       return true;
     }

@@ -41,8 +41,6 @@ class IniDocument {
   std::vector<Group> groups_{Group{}};
 };
 
-// Case-insensitive for the letters A to Z only; everything else must match.
-bool iniNamesEqual(const std::string& a, const std::string& b);
 // Values are single-line: each line break (CR LF, CR or LF) becomes one blank.
 std::string singleLineValue(const std::string& value);
 

@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 
 #include <climits>
+#include <cerrno>
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <optional>
 
 #include "build_config.h"
 #include "base/log.h"
+#include "base/numbers.h"
 #include "i18n/catalogue.h"
 #include "platform/dialogs.h"
 #include "platform/file.h"
@@ -24,7 +27,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kPredecessorFile = "tessel_client.ini";
-constexpr const char* kWebApp = "WebApp";
 // The predecessor's settings file holds a dozen short lines; anything this
 // large is not that file and is not read into memory.
 constexpr std::size_t kMaxPredecessorFileSize = 1 << 20;
@@ -53,8 +55,8 @@ long long localSecondsNow() {
   return static_cast<long long>(now) + local.tm_gmtoff;
 }
 
-// A file the predecessor marked read-only (no write permission for its owner)
-// is kept, as the read-only attribute keeps it on the predecessor's platform.
+// A leftover without write permission for its owner was marked read-only by
+// the user, that is, to be kept; it is not removed.
 bool isReadOnlyFile(const fs::path& path) {
   std::error_code ec;
   fs::file_status st = fs::symlink_status(path, ec);
@@ -110,29 +112,22 @@ std::string valueOr(const IniDocument& doc, const char* group, const char* key) 
 }  // namespace
 
 long long leadingWholeNumber(const std::string& text) {
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long long value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    int digit = text[i] - '0';
-    // Saturate instead of overflowing on absurdly long digit runs.
-    if (value > (LLONG_MAX - digit) / 10) return negative ? LLONG_MIN : LLONG_MAX;
-    value = value * 10 + digit;
-  }
-  return negative ? -value : value;
+  // A flag counts only when its digits begin at the first character;
+  // leadingInteger alone would also take them after white space.
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return 0;
+  return leadingInteger(text).value_or(0);
 }
 
 void migratePredecessorSettings(const MigrationEnvironment& env) {
   Preferences& prefs = env.prefs;
-  if (!prefs.readSetting("tesselUser", "", kWebApp).empty()) return;
+  if (!prefs.readSetting("tesselUser", "", kWebAppGroup).empty()) return;
   // A predecessor file without a user name leaves "tesselUser" empty; without
   // a mark of its own the migration would run again at every start, undoing
   // the user's later SMTP settings and removing the app password each time.
   // appPasswordTime is only ever written here, so it also marks migrations
   // done before the mark existed.
-  if (!prefs.readSetting(kMigrationDoneKey, "", "").empty() ||
-      !prefs.readSetting("appPasswordTime", "", kWebApp).empty())
+  if (!prefs.readSetting(kMigrationDoneKey, "", kUnnamedGroup).empty() ||
+      !prefs.readSetting("appPasswordTime", "", kWebAppGroup).empty())
     return;
 
   const std::string path = env.folder + kPredecessorFile;
@@ -167,32 +162,32 @@ void migratePredecessorSettings(const MigrationEnvironment& env) {
   const std::string smtpPasswd = protectText(unprotectMachineLegacy(smtpPassword), deviceId);
   const std::string keyTest = protectTextLegacy(config::kLegacyCheckSentence, fixedKey);
 
-  prefs.writeSetting("keyTest", keyTest, kWebApp);
-  prefs.writeSetting("tesselUser", userName, kWebApp);
-  prefs.writeSetting("providerUrl", server, kWebApp);
-  prefs.writeSetting("tesselPass", tesselPass, kWebApp);
-  prefs.writeSetting("smtp_server", smtpServer, kWebApp);
-  prefs.writeSetting("smtp_login", smtpLogin, kWebApp);
-  prefs.writeSetting("smtp_sender", smtpSender, kWebApp);
-  prefs.writeSetting("smtp_reply", smtpReply, kWebApp);
-  prefs.writeSetting("smtp_passwd", smtpPasswd, kWebApp);
-  prefs.writeSetting("smtp_auth", useTls == 1 ? "tls" : "none", kWebApp);
+  prefs.writeSetting("keyTest", keyTest, kWebAppGroup);
+  prefs.writeSetting("tesselUser", userName, kWebAppGroup);
+  prefs.writeSetting("providerUrl", server, kWebAppGroup);
+  prefs.writeSetting("tesselPass", tesselPass, kWebAppGroup);
+  prefs.writeSetting("smtp_server", smtpServer, kWebAppGroup);
+  prefs.writeSetting("smtp_login", smtpLogin, kWebAppGroup);
+  prefs.writeSetting("smtp_sender", smtpSender, kWebAppGroup);
+  prefs.writeSetting("smtp_reply", smtpReply, kWebAppGroup);
+  prefs.writeSetting("smtp_passwd", smtpPasswd, kWebAppGroup);
+  prefs.writeSetting("smtp_auth", useTls == 1 ? "tls" : "none", kWebAppGroup);
 
   const std::string now = std::to_string(localSecondsNow());
-  prefs.writeSetting("secKey", sha256Hex(deviceId + now), kWebApp);
-  prefs.writeSetting("appPasswordTime", now, kWebApp);
-  prefs.removeSetting("appPassword", kWebApp);
+  prefs.writeSetting("secKey", sha256Hex(deviceId + now), kWebAppGroup);
+  prefs.writeSetting("appPasswordTime", now, kWebAppGroup);
+  prefs.removeSetting("appPassword", kWebAppGroup);
 
   // The predecessor's data goes only once the carried-over settings are known
   // to be on disk; a preferences file that silently refuses writes would
   // otherwise lose them together with the predecessor's files.
-  prefs.writeSetting(kMigrationDoneKey, now, "");
-  if (prefs.readSetting(kMigrationDoneKey, "", "") != now) {
+  prefs.writeSetting(kMigrationDoneKey, now, kUnnamedGroup);
+  if (prefs.readSetting(kMigrationDoneKey, "", kUnnamedGroup) != now) {
     writeLog("ERROR: Migrated settings could not be stored in [" + prefs.filePath() + "]");
     return;
   }
 
-  if (usePass > 0) env.dialogs.showInfo(env.catalogue.text("cantMigrateKey"));
+  if (usePass > 0) env.dialogs.showInfo(catalogueText(env.catalogue, "cantMigrateKey"));
 
   const fs::path folder(env.folder);
   removeFolderIfFolder(folder / "ckeditor44");
@@ -201,7 +196,7 @@ void migratePredecessorSettings(const MigrationEnvironment& env) {
   removeFileIfFile(folder / "tessel_default_message.htm");
   removeFileIfFile(folder / "tessel_default_message.txt");
 
-  prefs.writeSetting("beta", "true", kWebApp);
+  prefs.writeSetting("beta", "true", kWebAppGroup);
   writeLog("Migration done");
 }
 

@@ -7,6 +7,11 @@
 
 namespace vm {
 
+// The groups of the preferences file.
+inline constexpr const char* kWebAppGroup = "WebApp";  // the page's settings and the mail account
+inline constexpr const char* kWindowGroup = "main";    // the main window's place and size
+inline constexpr const char* kUnnamedGroup = "";       // before the first group line
+
 class Preferences {
  public:
   // Called once, with the file path, when the file can neither be opened nor

@@ -1,7 +1,5 @@
 #include "settings/secret_protection.h"
 
-#include "base/utf8.h"
-
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
@@ -9,7 +7,10 @@
 #include <memory>
 #include <string_view>
 
+#include "base/base64.h"
 #include "base/log.h"
+#include "base/numbers.h"
+#include "base/utf8.h"
 #include "settings/device_identity.h"
 
 namespace vm {
@@ -54,22 +55,6 @@ std::string textUpToZero(const unsigned char* data, std::size_t size) {
   std::size_t end = 0;
   while (end < size && data[end] != 0) ++end;
   return validUtf8(std::string_view(reinterpret_cast<const char*>(data), end));
-}
-
-int hexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-int base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+' || c == '-') return 62;
-  if (c == '/' || c == '_') return 63;
-  return -1;
 }
 
 }  // namespace
@@ -122,60 +107,6 @@ std::optional<Bytes> hexToBytes(const std::string& text) {
   return out;
 }
 
-std::string encodeBase64Bytes(const Bytes& bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    std::uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-  }
-  std::size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    std::uint32_t v = bytes[i] << 16;
-    if (rest == 2) v |= bytes[i + 1] << 8;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += rest == 2 ? kAlphabet[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-Bytes decodeBase64Bytes(const std::string& text) {
-  Bytes out;
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    if (c == '=') break;
-    if (c == '\t' || c == '\r' || c == '\n') continue;
-    int v = base64Value(c);
-    if (v < 0) return {};
-    bits = (bits << 6) | static_cast<std::uint32_t>(v);
-    if (++count == 4) {
-      out.push_back(static_cast<unsigned char>(bits >> 16));
-      out.push_back(static_cast<unsigned char>(bits >> 8));
-      out.push_back(static_cast<unsigned char>(bits));
-      bits = 0;
-      count = 0;
-    }
-  }
-  // A trailing group of two or three characters still carries whole bytes;
-  // a single character carries only six bits and gives none.
-  if (count == 2) {
-    out.push_back(static_cast<unsigned char>(bits >> 4));
-  } else if (count == 3) {
-    out.push_back(static_cast<unsigned char>(bits >> 10));
-    out.push_back(static_cast<unsigned char>(bits >> 2));
-  }
-  return out;
-}
-
 std::string protectText(const std::string& plainText, const std::string& password) {
   Bytes key = passwordKey(password);
   Bytes padded(plainText.begin(), plainText.end());
@@ -192,20 +123,22 @@ std::string protectText(const std::string& plainText, const std::string& passwor
   if (!cipherText) return {};
   Bytes stored(iv.begin(), iv.end());
   stored.insert(stored.end(), cipherText->begin(), cipherText->end());
-  return encodeBase64Bytes(stored);
+  return base64Encode(
+      std::string_view(reinterpret_cast<const char*>(stored.data()), stored.size()));
 }
 
 std::string unprotectText(const std::string& protectedText, const std::string& password) {
   // Text that decodes to nothing (an empty or never-set password) is simply
   // no password; it must not take the client down with it.
-  Bytes stored = decodeBase64Bytes(protectedText);
-  if (stored.size() < 2 * kBlock) return {};
+  const std::optional<std::string> decoded = base64DecodeEitherAlphabet(protectedText);
+  if (!decoded || decoded->size() < 2 * kBlock) return {};
   // The client only ever writes whole blocks; anything else is damaged.
-  std::size_t cipherSize = stored.size() - kBlock;
+  std::size_t cipherSize = decoded->size() - kBlock;
   if (cipherSize % kBlock != 0) return {};
 
-  auto plain = aesBlocks(EVP_aes_256_cbc(), false, passwordKey(password), stored.data(),
-                         stored.data() + kBlock, cipherSize);
+  const auto* stored = reinterpret_cast<const unsigned char*>(decoded->data());
+  auto plain = aesBlocks(EVP_aes_256_cbc(), false, passwordKey(password), stored, stored + kBlock,
+                         cipherSize);
   if (!plain || plain->empty()) return {};
   // The padding length is trusted only within one block and not checked
   // further: a wrong password must still yield text, not an error.
@@ -225,8 +158,9 @@ std::string protectTextLegacy(const std::string& plainText, const std::string& p
 
 std::string volumeSerialText(std::optional<std::uint32_t> serial) {
   if (!serial) return "0";
-  // The predecessor formatted the serial as a signed 32-bit value widened to
-  // 64 bits, so a serial with the top bit set gains eight leading F digits.
+  // The serial is a signed 32-bit value widened to 64 bits, so a serial with
+  // the top bit set gains eight leading F digits: the machine keys of the
+  // stored legacy secrets were made from this text.
   auto widened =
       static_cast<std::uint64_t>(static_cast<std::int64_t>(static_cast<std::int32_t>(*serial)));
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -252,7 +186,7 @@ std::string unprotectLegacyWithKeyText(const std::string& legacyText, const std:
   auto key = hexToBytes(keyText);
   auto cipherText = hexToBytes(legacyText);
   if (!key || key->size() != kKeySize || !cipherText || cipherText->size() < kBlock) return {};
-  // The predecessor wrote whole blocks only; a ragged tail means damaged data.
+  // Legacy texts hold whole blocks only; a ragged tail means damaged data.
   if (cipherText->size() % kBlock != 0) return {};
   auto plain =
       aesBlocks(EVP_aes_256_ecb(), false, *key, nullptr, cipherText->data(), cipherText->size());

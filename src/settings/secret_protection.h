@@ -24,14 +24,9 @@ std::string bytesToHex(const Bytes& bytes);
 // value of its leading hexadecimal digits ("1G" is 1, "GG" is 0), in either case.
 std::optional<Bytes> hexToBytes(const std::string& text);
 
-// RFC 4648 standard alphabet with "=" padding, one line.
-std::string encodeBase64Bytes(const Bytes& bytes);
-// Accepts the standard and the URL-safe alphabet, skips tab, CR and LF, stops
-// at "=". Any other character makes the whole text undecodable: empty result.
-Bytes decodeBase64Bytes(const std::string& text);
-
 // Current format: Base64 of a fresh 16-byte IV followed by the AES-256-CBC
 // ciphertext of the text with PKCS#7 padding, keyed by passwordKey(password).
+// It is read back with base64DecodeEitherAlphabet.
 // Empty text only when the random source fails.
 std::string protectText(const std::string& plainText, const std::string& password);
 // The plain text again. Empty text for anything that is not a protected text

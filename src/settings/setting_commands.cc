@@ -5,16 +5,12 @@
 
 namespace vm {
 
-namespace {
-constexpr const char* kGroup = "WebApp";
-}
-
 BridgeAnswer setSettingCommand(Preferences& prefs, const std::string& argsJson) {
   auto args = bridgeArgsExactly(argsJson, 2, "setSettings had wrong parameter count!");
   if (!args) return std::nullopt;
   std::string key = jsonStringOrEmpty((*args)[0]);
   std::string value = settingValueText((*args)[1]);
-  prefs.writeSetting(key, value, kGroup);
+  prefs.writeSetting(key, value, kWebAppGroup);
   return std::nullopt;
 }
 
@@ -23,19 +19,19 @@ BridgeAnswer getSettingCommand(Preferences& prefs, const std::string& argsJson) 
   if (!args) return std::nullopt;
   std::string key = jsonStringOrEmpty((*args)[0]);
   std::string defaultValue = settingValueText((*args)[1]);
-  return jsonStringAnswer(prefs.readSetting(key, defaultValue, kGroup));
+  return jsonStringAnswer(prefs.readSetting(key, defaultValue, kWebAppGroup));
 }
 
 BridgeAnswer deleteSettingCommand(Preferences& prefs, const std::string& argsJson) {
   auto args = parseBridgeArgs(argsJson);
   if (!args || args->size() != 1) writeLog("deleteSetting had wrong parameter count!");
   if (!args || args->empty()) return std::nullopt;
-  prefs.removeSetting(jsonStringOrEmpty((*args)[0]), kGroup);
+  prefs.removeSetting(jsonStringOrEmpty((*args)[0]), kWebAppGroup);
   return std::nullopt;
 }
 
 BridgeAnswer getAllSettingsCommand(Preferences& prefs, const std::string&) {
-  return prefs.settingsAsJson(kGroup);
+  return prefs.settingsAsJson(kWebAppGroup);
 }
 
 }  // namespace vm

@@ -19,6 +19,9 @@ fi
   "$root/tests/fuzz/redirect_request_fuzz.cc" \
   "$root/src/oauth/redirect_request.cc" \
   "$root/src/oauth/percent_coding.cc" \
+  "$root/src/base/log.cc" \
+  "$root/src/base/numbers.cc" \
+  "$root/src/base/utf8.cc" \
   "$root/src/diag/log_writer.cc" \
   "$root/src/platform/private_file.cc" \
   -o "$out/redirect_request_fuzz"

@@ -234,7 +234,7 @@ def test_bearer_token_goes_out_as_xoauth2(tmp_path, ca):
 def test_token_error_ends_before_connecting(tmp_path, security, provider):
     with SmtpServer() as server:
         answer = run_send(request(server.port, security=security,
-                                  bearerToken="ERROR: sign-in cancelled"), tmp_path)
+                                  bearerTokenError="sign-in cancelled"), tmp_path)
     assert answer == {"ok": False, "resultCode": CURLE_AUTH_ERROR,
                       "resultText": "ERROR: sign-in cancelled", "tokenProvider": provider}
     assert server.recorder.connections == 0

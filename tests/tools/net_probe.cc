@@ -172,7 +172,7 @@ int appUrl(const std::vector<std::string>& args) {
     processLog.open();
   }
   vm::Preferences prefs(vm::appDataFolder());
-  for (const auto& [key, value] : settings) prefs.writeSetting(key, value, "WebApp");
+  for (const auto& [key, value] : settings) prefs.writeSetting(key, value, vm::kWebAppGroup);
 
   RecordingDialogs dialogs;
   vm::HttpClient http(ca);

@@ -17,7 +17,7 @@
 //          --opener PROGRAM  started with the URL as its one argument, found
 //                            on PATH (default xdg-open); waited for at exit
 // steps:   --refresh TOKEN           put TOKEN into the refresh-token slot
-//          --send SECURITY LOGIN     bearerTokenFor (the mail transfer's call)
+//          --send SECURITY LOGIN     bearerTokenFor
 //          --acquire KEY HINT        acquireBearerToken with the slot's content
 //          --token KEY CODE REFRESH  requestToken
 //          --authorize KEY HINT      authorizeInteractively
@@ -50,6 +50,12 @@ extern char** environ;
 namespace {
 
 using nlohmann::ordered_json;
+
+// A step's outcome as the tests compare it: the value, or the failure with
+// "ERROR: " in front, the form in which the mail transfer reports it.
+std::string outcomeText(const vm::Result<std::string>& outcome) {
+  return outcome ? *outcome : "ERROR: " + outcome.message();
+}
 
 int usage() {
   std::fputs("usage: oauth_probe [options] --send SECURITY LOGIN | --acquire KEY HINT | ...\n",
@@ -140,13 +146,13 @@ int main(int argc, char** argv) {
     if (s[0] == "--refresh")
       refreshSlot = s[1];
     else if (s[0] == "--send")
-      result = vm::bearerTokenFor(s[1], s[2], context);
+      result = outcomeText(vm::bearerTokenFor(s[1], s[2], context));
     else if (s[0] == "--acquire")
-      result = vm::acquireBearerToken(context, s[1], s[2], refreshSlot);
+      result = outcomeText(vm::acquireBearerToken(context, s[1], s[2], refreshSlot));
     else if (s[0] == "--token")
-      result = vm::requestToken(context, s[1], s[2], s[3]);
+      result = outcomeText(vm::requestToken(context, s[1], s[2], s[3]));
     else if (s[0] == "--authorize")
-      result = vm::authorizeInteractively(context, s[1], s[2]);
+      result = outcomeText(vm::authorizeInteractively(context, s[1], s[2]));
     else if (s[0] == "--url") {
       if (const vm::OAuthProvider* p = vm::findOAuthProvider(providers, s[1])) {
         result = vm::composeAuthorizationUrl(*p, state, s[2]);

@@ -4,8 +4,9 @@
 // Request keys: the MailRequest text fields by name (serverUrl, login,
 // password, security, sender, recipients, replyTo, subject, htmlBody,
 // textBody), "attachments": [{"fileName", "base64" | "path"}], "debug"
-// (bool), "logFile", "extraCaFile" and "bearerToken" (what the token source
-// answers; without it there is no token source).
+// (bool), "logFile", "extraCaFile", and "bearerToken" (the token the token
+// source answers) or "bearerTokenError" (the sign-in failure it answers
+// instead); with neither there is no token source.
 // Answer: {"ok", "resultCode", "resultText", "tokenProvider"}.
 #include <fstream>
 #include <iostream>
@@ -13,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "diag/log_writer.h"
 #include "base/base64.h"
+#include "diag/log_writer.h"
 #include "mail/smtp_transfer.h"
 
 namespace {
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
           return 2;
         }
       } else {
-        bytes = vm::base64Decode(text(entry, "base64"));
+        bytes = vm::base64DecodeSkippingJunk(text(entry, "base64"));
       }
       buffers.push_back(std::move(bytes));
     }
@@ -106,18 +107,24 @@ int main(int argc, char** argv) {
   setup.debug = doc.value("debug", false);
   setup.extraCaFile = text(doc, "extraCaFile");
   std::string tokenProvider;
-  if (doc.contains("bearerToken")) {
-    std::string token = text(doc, "bearerToken");
+  if (doc.contains("bearerToken") || doc.contains("bearerTokenError")) {
+    vm::Result<std::string> token =
+        doc.contains("bearerTokenError")
+            ? vm::Result<std::string>(vm::fail(text(doc, "bearerTokenError")))
+            : vm::Result<std::string>(text(doc, "bearerToken"));
     setup.bearerToken = [&tokenProvider, token](const std::string& provider, const std::string&) {
       tokenProvider = provider;
       return token;
     };
   }
 
-  const bool ok = vm::transferMail(request, setup);
-  nlohmann::json answer = {{"ok", ok},
-                           {"resultCode", request.resultCode},
-                           {"resultText", request.resultText},
+  const vm::Status sent = vm::transferMail(request, setup);
+  // A transfer that went through reports libcurl's code 0 and its text.
+  const int code = sent ? CURLE_OK : sent.failure().code;
+  const std::string resultText = sent ? curl_easy_strerror(CURLE_OK) : sent.message();
+  nlohmann::json answer = {{"ok", sent.ok()},
+                           {"resultCode", code},
+                           {"resultText", resultText},
                            {"tokenProvider", tokenProvider}};
   std::cout << answer.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
   return 0;

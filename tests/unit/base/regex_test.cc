@@ -42,9 +42,6 @@ TEST(RegexClass, DotStopsAtCrAndLf) {
 
 TEST(RegexClass, InvalidUtf8SubjectIsAnErrorNotACrash) {
   Regex any("x");
-  EXPECT_FALSE(isValidUtf8("\xC3"));
-  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));  // a surrogate
-  EXPECT_TRUE(isValidUtf8("\xC3\xA9\xF0\x9F\x98\x80"));
   EXPECT_EQ(any.find("\xC3x", 0).status, RegexStatus::Error);
 }
 

@@ -35,21 +35,6 @@ class FilesTest : public ::testing::Test {
   }
 };
 
-TEST(Base64, RoundTripsAndDecodingRules) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"", ""}, {"a", "YQ=="}, {"ab", "YWI="}, {"abc", "YWJj"}, {"\xff\xfe?", "//4/"},
-  };
-  for (const auto& [raw, encoded] : cases) {
-    EXPECT_EQ(base64Encode(raw), encoded);
-    EXPECT_EQ(base64Decode(encoded), raw);
-  }
-  EXPECT_EQ(base64Decode("YW\r\nJj\t"), "abc");
-  EXPECT_EQ(base64Decode("YQ==YWJj"), "a");  // decoding ends at the first "="
-  std::string big(5 * 1024 * 1024 + 7, '\0');
-  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31);
-  EXPECT_EQ(base64Decode(base64Encode(big)), big);
-}
-
 TEST_F(FilesTest, AttachDeliversFilesAroundOneAboveTheLimit) {
   std::string first = makeFile("first.txt", 3, 'a');
   std::string huge = makeFile("huge.bin", kAttachLimitBytes + 1);

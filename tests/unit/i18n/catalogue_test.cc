@@ -211,8 +211,7 @@ TEST(CatalogueTest, ReplacementsThenEscapes) {
   for (const auto& c : cases) {
     auto catalogue = Catalogue::standard();
     catalogue.chooseLanguage("en");
-    EXPECT_EQ(catalogueText(catalogue, c.key, c.find1, c.replacement1, c.find2, c.replacement2),
-              c.text)
+    EXPECT_EQ(catalogue.text(c.key, c.find1, c.replacement1, c.find2, c.replacement2), c.text)
         << c.key << " " << c.find1 << "->" << c.replacement1;
   }
 }

@@ -150,8 +150,12 @@ TEST_F(DesktopMailTest, WriteScriptFileNeverWritesThroughAnExistingFileOrLink) {
                    "Unable To open file [" + link + "] for read/write access!\r\n");
 }
 
-TEST_F(DesktopMailTest, WithoutOsascriptTheHandOffLogsAndReturnsMinusOne) {
-  EXPECT_EQ(sendWithDesktopMail("a@b.example", "", "s", "<p>x</p>", ""), -1);
+TEST_F(DesktopMailTest, WithoutOsascriptTheHandOffFailsAndTheSendPathLogsIt) {
+  Status handedOff = sendWithDesktopMail("a@b.example", "", "s", "<p>x</p>", "");
+  ASSERT_FALSE(handedOff);
+  EXPECT_EQ(log(), "");
+  std::vector<std::string> tempFiles;
+  sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::nullopt, tempFiles);
   std::smatch m;
   std::string text = log();
   ASSERT_TRUE(std::regex_match(
@@ -165,7 +169,7 @@ TEST_F(DesktopMailTest, WithoutOsascriptTheHandOffLogsAndReturnsMinusOne) {
 
 TEST_F(DesktopMailTest, StandInOsascriptRunsTheScriptWhichIsDeletedAfterTheWait) {
   installStandIn();
-  EXPECT_EQ(sendWithDesktopMail("a@b.example, c@d.example", "", kSubject, kHtml, ""), 0);
+  EXPECT_TRUE(sendWithDesktopMail("a@b.example, c@d.example", "", kSubject, kHtml, ""));
   ASSERT_TRUE(waitForCopy());
   EXPECT_EQ(test::readFile(copies_ + "script"), "\xEF\xBB\xBF" + expectedScript());
   EXPECT_EQ(test::readFile(copies_ + "mode"), "600\n");

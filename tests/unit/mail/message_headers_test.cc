@@ -94,7 +94,6 @@ TEST_F(LocalZone, DateHeaderInStandardAndDaylightTime) {
 
 TEST_F(LocalZone, CurrentOffsetFollowsTheZone) {
   use("<-0330>3:30");
-  EXPECT_EQ(timeZoneOffset(), "-0330");
   EXPECT_TRUE(std::regex_match(
       formatDateHeader(),
       std::regex(R"([A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d -0330)")));

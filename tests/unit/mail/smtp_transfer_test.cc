@@ -12,30 +12,6 @@
 namespace vm {
 namespace {
 
-TEST(EnvironmentInteger, ReadsLikeTheOldIntegerRule) {
-  const struct {
-    const char* text;
-    long long value;
-  } cases[] = {
-      {"1", 1},      {"0", 0},
-      {"no", 0},     {"", 0},
-      {" \t 7x", 7}, {"+3", 3},
-      {"-2", -2},    {"$1F", 31},
-      {"$ff", 255},  {"%101", 5},
-      {"%102", 2},   {"$", 0},
-      {"-$10", -16}, {"1 2", 1},
-      {"\n1", 0},    {"99999999999999999999999999", 0},  // saturates; only checked for sign below
-  };
-  for (const auto& [text, value] : cases) {
-    if (std::string(text).size() > 20) {
-      EXPECT_GT(environmentInteger(text), 0) << text;
-    } else {
-      EXPECT_EQ(environmentInteger(text), value) << "[" << text << "]";
-    }
-  }
-  EXPECT_EQ(environmentInteger(nullptr), 0);
-}
-
 TEST(TlsChoice, SecurityTable) {
   const struct {
     const char* security;
@@ -138,9 +114,10 @@ TEST(TransferMail, LineBreakInAnAddressIsRefusedBeforeAnyConnection) {
   r.sender = "a@x.org";
   r.replyTo = "a@x.org\r\nBcc: e@x.org";
   r.recipients = "b@x.org";
-  EXPECT_FALSE(transferMail(r, TransferSetup{}));
-  EXPECT_EQ(r.resultCode, kUnsafeFieldCode);
-  EXPECT_NE(r.resultText.find("reply address"), std::string::npos);
+  Status sent = transferMail(r, TransferSetup{});
+  ASSERT_FALSE(sent);
+  EXPECT_EQ(sent.failure().code, kUnsafeFieldCode);
+  EXPECT_NE(sent.message().find("reply address"), std::string::npos);
 }
 
 TEST(TransferMail, TokenErrorEndsWithCode94BeforeAnyConnection) {
@@ -154,21 +131,23 @@ TEST(TransferMail, TokenErrorEndsWithCode94BeforeAnyConnection) {
   TransferSetup setup;
   setup.bearerToken = [&](const std::string& provider, const std::string& hint) {
     asked.push_back(provider + " " + hint);
-    return std::string("ERROR: no token");
+    return Result<std::string>(fail("no token"));
   };
-  EXPECT_FALSE(transferMail(r, setup));
-  EXPECT_EQ(r.resultCode, 94);
-  EXPECT_EQ(r.resultText, "ERROR: no token");
+  Status sent = transferMail(r, setup);
+  ASSERT_FALSE(sent);
+  EXPECT_EQ(sent.failure().code, 94);
+  EXPECT_EQ(sent.message(), "ERROR: no token");
   EXPECT_EQ(asked, std::vector<std::string>{"GOOGLE me@x.org"});
 
   // Without a source, or for other security values, no token is asked for
   // and the transfer goes ahead (and here fails to connect).
   r.security = "tls";
   asked.clear();
-  EXPECT_FALSE(transferMail(r, setup));
+  sent = transferMail(r, setup);
+  ASSERT_FALSE(sent);
   EXPECT_TRUE(asked.empty());
-  EXPECT_EQ(r.resultCode, CURLE_COULDNT_CONNECT);
-  EXPECT_EQ(r.resultText, curl_easy_strerror(CURLE_COULDNT_CONNECT));
+  EXPECT_EQ(sent.failure().code, CURLE_COULDNT_CONNECT);
+  EXPECT_EQ(sent.message(), curl_easy_strerror(CURLE_COULDNT_CONNECT));
 }
 
 }  // namespace

@@ -45,19 +45,5 @@ TEST(PercentDecode, EscapesPlusAndTheFirstMalformedEscape) {
   for (const auto& [in, out] : cases) EXPECT_EQ(percentDecode(in), out) << in;
 }
 
-TEST(ReadAsUtf8, KeepsWellFormedTextAndReplacesEachBadByte) {
-  const struct {
-    std::string in, out;
-  } cases[] = {
-      {"abc", "abc"},
-      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
-      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong "/"
-      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
-      {"\xF4\x90\x80\x80x", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDx"},
-      {"a\xE2\x82", "a\xEF\xBF\xBD\xEF\xBF\xBD"},  // cut sequence
-  };
-  for (const auto& [in, out] : cases) EXPECT_EQ(readAsUtf8(in), out);
-}
-
 }  // namespace
 }  // namespace vm

@@ -78,16 +78,19 @@ class AuthorizationResult : public ::testing::Test {
 
 TEST_F(AuthorizationResult, ValidStateGivesTheCodeAndKeepsTheRefreshToken) {
   test::LogCapture log;
-  EXPECT_EQ(authorizationCodeFrom(context, get("/tessel?code=c%2F1&state=" + kState)), "c/1");
+  EXPECT_EQ(authorizationCodeFrom(context, get("/tessel?code=c%2F1&state=" + kState)).valueOr("-"),
+            "c/1");
   EXPECT_EQ(refresh, "kept-refresh");
   EXPECT_EQ(log.lines().back(), "Successfully got auth token: [c/1]");
   // A valid state without a code is an empty code, not an error.
-  EXPECT_EQ(authorizationCodeFrom(context, get("/tessel?state=" + kState)), "");
+  EXPECT_EQ(authorizationCodeFrom(context, get("/tessel?state=" + kState)).valueOr("-"), "");
 }
 
 TEST_F(AuthorizationResult, NoRequestTextLeavesTheRefreshToken) {
-  EXPECT_EQ(authorizationCodeFrom(context, ""),
-            "ERROR: Failed to retrieve token (network? Wrong ID provider? Firewall? Antivirus?)");
+  Result<std::string> code = authorizationCodeFrom(context, "");
+  ASSERT_FALSE(code);
+  EXPECT_EQ(code.message(),
+            "Failed to retrieve token (network? Wrong ID provider? Firewall? Antivirus?)");
   EXPECT_EQ(refresh, "kept-refresh");
 }
 
@@ -97,8 +100,9 @@ TEST_F(AuthorizationResult, BadStateOrProviderErrorClearsTheRefreshToken) {
                                      std::string("no request line at all")}) {
     refresh = "kept-refresh";
     test::LogCapture log;
-    EXPECT_EQ(authorizationCodeFrom(context, request),
-              "ERROR: Failed xsf validation (state invalid)");
+    Result<std::string> code = authorizationCodeFrom(context, request);
+    ASSERT_FALSE(code);
+    EXPECT_EQ(code.message(), "Failed xsf validation (state invalid)");
     EXPECT_EQ(refresh, "");
     EXPECT_EQ(log.lines().back(),
               "WARN: Failed xsf validation (state value was missing or not the same as the sent "
