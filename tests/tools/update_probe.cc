@@ -7,11 +7,11 @@
 //   update_probe check --manifest-url URL [--ca FILE] [--check-time T] [--now N]
 //                      [--platform P] [--bitness B] [--version V]
 //   update_probe download URL --update-ca FILE [--ca FILE] [--package-type T]
-//                         [--indicator]
+//                         [--indicator FRAMES_FILE]
 // Both use the time limits the client has in force after its first probe.
 // download puts the package into $TMPDIR and hands it to the xdg-open found
 // on PATH; --indicator shows the real indicator window (needs a display) and
-// reports the first frames it showed.
+// appends every text it shows to FRAMES_FILE, one a line, as it shows it.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -52,20 +52,29 @@ class CollectingLog : public vm::LogSink {
 
 CollectingLog processLog;
 
-// The real window, with the texts it was given recorded.
+// The real window, with the texts it was given written to a file at once, so
+// that a test can follow them while the transfer runs.
 class RecordingIndicator : public vm::ProgressIndicator {
  public:
-  RecordingIndicator(std::unique_ptr<vm::ProgressIndicator> real, std::vector<std::string>& shown)
-      : real_(std::move(real)), shown_(shown) {}
+  RecordingIndicator(std::unique_ptr<vm::ProgressIndicator> real, const std::string& framesFile)
+      : real_(std::move(real)), frames_(std::fopen(framesFile.c_str(), "a")) {}
+  ~RecordingIndicator() override {
+    if (frames_) std::fclose(frames_);
+  }
+  RecordingIndicator(const RecordingIndicator&) = delete;
+  RecordingIndicator& operator=(const RecordingIndicator&) = delete;
   void showText(const std::string& text) override {
-    if (shown_.size() < 12) shown_.push_back(text);
     real_->showText(text);
+    if (frames_) {
+      std::fprintf(frames_, "%s\n", text.c_str());
+      std::fflush(frames_);
+    }
   }
   void handlePendingEvents() override { real_->handlePendingEvents(); }
 
  private:
   std::unique_ptr<vm::ProgressIndicator> real_;
-  std::vector<std::string>& shown_;
+  std::FILE* frames_;
 };
 
 int usage() {
@@ -119,8 +128,7 @@ int check(const std::vector<std::string>& args) {
 }
 
 int download(const std::vector<std::string>& args, int* argc, char*** argv) {
-  std::string url, ca, updateCa, packageType = "linux deb";
-  bool indicator = false;
+  std::string url, ca, updateCa, packageType = "linux deb", framesFile;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
@@ -131,14 +139,14 @@ int download(const std::vector<std::string>& args, int* argc, char*** argv) {
     else if (a == "--package-type")
       packageType = next();
     else if (a == "--indicator")
-      indicator = true;
+      framesFile = next();
     else if (url.empty())
       url = a;
     else
       return usage();
   }
   if (url.empty()) return usage();
-  if (indicator && !vm::initGui(argc, argv)) {
+  if (!framesFile.empty() && !vm::initGui(argc, argv)) {
     std::fputs("update_probe: --indicator needs a display\n", stderr);
     return 1;
   }
@@ -146,13 +154,12 @@ int download(const std::vector<std::string>& args, int* argc, char*** argv) {
   vm::UpdateDownloadContext context = vm::updateDownloadContextOfThisHost(http);
   context.updateCaFile = updateCa;
   context.packageType = packageType;
-  std::vector<std::string> frames;
   context.openIndicator = [&]() -> std::unique_ptr<vm::ProgressIndicator> {
-    if (!indicator) return nullptr;
-    return std::make_unique<RecordingIndicator>(vm::openProgressIndicator(), frames);
+    if (framesFile.empty()) return nullptr;
+    return std::make_unique<RecordingIndicator>(vm::openProgressIndicator(), framesFile);
   };
   const bool started = vm::downloadAndRunUpdate(url, context);
-  print({{"result", started}, {"frames", frames}, {"log", processLog.lines()}});
+  print({{"result", started}, {"log", processLog.lines()}});
   return 0;
 }
 
