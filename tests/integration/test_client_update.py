@@ -5,35 +5,20 @@ downloads the package under its indicator, checks it against the build's
 update authority and hands it to the xdg-open stand-in."""
 
 import json
-import re
 import threading
 import time
-from pathlib import Path
 
 import pytest
 
 from harness.https_server import HttpsServer, Response
 from harness.ini import ini_value
-from harness.real_client import app_routes, application_servers, build_ca, build_setting, page, real_client
-from harness.update_authority import UpdateAuthority, make_package, sign
+from harness.real_client import (app_routes, application_servers, build_ca, build_update_authority, page,
+                                 package_server_port, real_client)
+from harness.update_authority import make_package, sign
 from harness.xvfb import wait_until
 
 PACKAGE = "velomark_5.1.0-1_all.deb"
 QUESTION = "^velomark$"
-
-
-def package_server_port():
-    host = build_setting("VELOMARK_PACKAGE_HOST")
-    match = re.fullmatch(r"127\.0\.0\.1:(\d+)", host)
-    assert match, (f"this build's package host is {host!r}; configure it with scripts/test-config.sh "
-                   "so the end-to-end tests can serve the update")
-    return int(match.group(1))
-
-
-def build_update_authority():
-    ca_file = Path(build_setting("VELOMARK_UPDATE_CA_FILE"))
-    assert ca_file.is_file(), "the build trusts no update authority; configure it with scripts/test-config.sh"
-    return UpdateAuthority(ca_file.parent)
 
 
 def local_seconds_now():
@@ -67,12 +52,6 @@ def offered(tmp_path):
         released.set()
 
 
-def indicator_window(display):
-    for window in display.xdotool("search", "--onlyvisible", "--class", ".", check=False).split():
-        if display.window_geometry(window)[2:] == (100, 100):
-            return window
-    return None
-
 
 def answer_question(display, keys):
     box = display.wait_for_window(QUESTION, timeout=60)
@@ -87,7 +66,7 @@ def test_yes_downloads_the_checked_package_under_the_indicator_and_hands_it_over
             before = local_seconds_now()
             box = answer_question(display, ["Return"])  # Yes has the focus
             display.wait_until_gone(box)
-            window = wait_until(lambda: indicator_window(display), 30, "no indicator window")
+            window = wait_until(lambda: display.window_sized(100, 100), 30, "no indicator window")
             left, top, _, _ = display.window_geometry(window)
             assert (left, top) == ((display.width - 100) // 2, (display.height - 100) // 2)
             offered.released.set()

@@ -366,7 +366,7 @@ def test_the_indicator_turns_in_its_own_window_while_the_transfer_runs(display, 
              authority.ca_file, "--indicator", frames_file], env)))
         probe.start()
         try:
-            window = wait_until(lambda: indicator_window(display), 30, "no indicator window")
+            window = wait_until(lambda: display.window_sized(100, 100), 30, "no indicator window")
             left, top, width, height = display.window_geometry(window)
             assert (width, height) == (100, 100)
             assert (left, top) == ((display.width - 100) // 2, (display.height - 100) // 2)
@@ -374,19 +374,10 @@ def test_the_indicator_turns_in_its_own_window_while_the_transfer_runs(display, 
             assert display.focused_window() != window
             # Twice through the four frames while the package is held back.
             wait_until(lambda: len(frames()) >= 8, 30, "the indicator did not turn")
-            assert indicator_window(display) == window
+            assert display.window_sized(100, 100) == window
         finally:
             released.set()
             probe.join(60)
     assert result["result"] is True
     assert frames()[:8] == [" ", "\u25cb", "\u25ef", "\u25cb"] * 2
-    wait_until(lambda: indicator_window(display) is None, 10, "the indicator stayed open")
-
-
-def indicator_window(display):
-    """The visible window of 100 by 100 pixels, if there is one. It has no
-    title, so it is found by its class."""
-    for window in display.xdotool("search", "--onlyvisible", "--class", ".", check=False).split():
-        if display.window_geometry(window)[2:] == (100, 100):
-            return window
-    return None
+    wait_until(lambda: display.window_sized(100, 100) is None, 10, "the indicator stayed open")
