@@ -14,7 +14,7 @@ import pytest
 from harness.https_server import HttpsServer, Response
 from harness.sandbox import private_env
 from harness.update_authority import make_package, make_update_authority, sign
-from harness.update_probe import run_update_probe
+from harness.update_probe import Installer, run_update_probe
 from harness.xvfb import wait_until
 
 CLIENT_VERSION = " 5.0.0-140"
@@ -22,9 +22,6 @@ ENTRY_PATH = "velomark\\linux deb\\64\\[0]\\"
 NOW = 1700000000
 WEEK = 604800
 REFUSED = "Error: Downloaded file signature is not tessel! I do not let you run this executable!"
-XDG_OPEN_STAND_IN = """#!/bin/sh
-for a in "$@"; do printf '%s\\n' "$a" >> "{log}"; done
-"""
 
 
 def manifest(entry, platform="linux deb", bitness="64", more=()):
@@ -194,26 +191,6 @@ def package(tmp_path_factory):
     return make_package(tmp_path_factory.mktemp("package"))
 
 
-class Installer:
-    """A private TMPDIR and an xdg-open stand-in on PATH for one probe run."""
-
-    def __init__(self, root):
-        self.env = private_env(root)
-        self.tmp = self.env["TMPDIR"].rstrip("/") + "/"
-        self.env["TMPDIR"] = self.tmp
-        bin_dir = root / "bin"
-        bin_dir.mkdir()
-        self.calls = root / "opened.txt"
-        opener = bin_dir / "xdg-open"
-        opener.write_text(XDG_OPEN_STAND_IN.format(log=self.calls))
-        opener.chmod(0o755)
-        self.env["PATH"] = f"{bin_dir}:{os.environ.get('PATH', '/usr/bin:/bin')}"
-
-    def opened(self):
-        """The files handed over, once the detached opener has run."""
-        return self.calls.read_text().splitlines() if self.calls.exists() else []
-
-
 def download(installer, server, ca, authority, path, *args):
     return run_update_probe(["download", server.url(path), "--ca", ca.ca_file, "--update-ca",
                              authority.ca_file, *args], installer.env)
@@ -263,7 +240,7 @@ def test_only_a_package_signed_by_the_update_authority_for_tessel_is_handed_over
     if handed_over:
         expected.append(f"Executing [{target}]")
         wait_until(installer.opened, 10, "xdg-open was not called")
-        assert installer.opened() == [target]
+        assert installer.opened() == [[target]]
     else:
         why = {"invalid": f"File signature invalid of file not signed! [{target}]",
                "signer": f"File signature not containing correct signer! [{target}]"}[refusal[0]]
@@ -313,7 +290,7 @@ def test_an_earlier_file_or_link_under_the_name_is_replaced_and_a_query_is_not_p
     with open(target, "rb") as f:
         assert f.read() == package
     wait_until(installer.opened, 10, "xdg-open was not called")
-    assert installer.opened() == [target]
+    assert installer.opened() == [[target]]
 
 
 def test_an_address_that_names_no_file_downloads_nothing(tmp_path, ca, authority):

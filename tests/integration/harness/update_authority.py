@@ -1,13 +1,16 @@
 """Signed update packages for the update tests: a throw-away update
 authority (scripts/make-update-ca.sh), further signer certificates issued
-by it, small Debian packages made with dpkg-deb, and detached CMS signatures
-made with openssl, as the maker signs its packages."""
+by it, small Debian packages and their detached CMS signatures, made as the
+demo makes its update (demo/update_package.py)."""
 
 import subprocess
 from dataclasses import dataclass
 from pathlib import Path
 
+from harness.demo import demo_module
 from harness.paths import source_path
+
+_demo = demo_module("update_package")
 
 
 @dataclass
@@ -43,30 +46,15 @@ class UpdateAuthority:
 
 
 def make_update_authority(folder):
-    """Runs scripts/make-update-ca.sh into folder; a failure fails the set-up."""
-    subprocess.run(["bash", str(source_path("scripts", "make-update-ca.sh")), str(folder)], check=True)
-    return UpdateAuthority(Path(folder))
+    """Makes the authority in folder (scripts/make-update-ca.sh)."""
+    return UpdateAuthority(_demo.make_update_authority(folder))
 
 
 def sign(data, signer):
     """The detached CMS signature of data by signer, in DER."""
-    return subprocess.run(
-        ["openssl", "cms", "-sign", "-binary", "-outform", "DER", "-signer", str(signer.cert_file),
-         "-inkey", str(signer.key_file)], input=data, capture_output=True, check=True).stdout
+    return _demo.sign(data, signer.cert_file, signer.key_file)
 
 
 def make_package(folder, name="velomark", version="5.1.0-1"):
     """The bytes of a small Debian package that installs one text file."""
-    root = Path(folder) / f"{name}_{version}"
-    (root / "DEBIAN").mkdir(parents=True, exist_ok=True)
-    (root / "DEBIAN" / "control").write_text(
-        f"Package: {name}\nVersion: {version}\nArchitecture: all\n"
-        "Maintainer: velomark tests <tests@velomark.example>\n"
-        "Description: update package of the velomark tests\n")
-    doc = root / "usr" / "share" / "doc" / name
-    doc.mkdir(parents=True, exist_ok=True)
-    (doc / "README").write_text("A package of the velomark update tests.\n")
-    out = Path(folder) / f"{name}_{version}_all.deb"
-    subprocess.run(["dpkg-deb", "--root-owner-group", "--build", str(root), str(out)], check=True,
-                   capture_output=True)
-    return out.read_bytes()
+    return _demo.make_package(folder, name, version).read_bytes()
