@@ -8,15 +8,15 @@
 #include <random>
 
 #include "app/command_line.h"
-#include "base/numbers.h"
 #include "app/offline_page.h"
 #include "app/process_state.h"
 #include "diag/log_commands.h"
 #include "app/client_window_inputs.h"
+#include "base/numbers.h"
+#include "platform/clock.h"
 #include "platform/gui.h"
 #include "platform/host_platform.h"
 #include "platform/paths.h"
-#include "platform/clock.h"
 #include "platform/top_window.h"
 #include "settings/migration.h"
 #include "update/update_check.h"
@@ -88,7 +88,8 @@ void deleteTemporaryFiles(const std::vector<std::string>& paths) {
 UpdateStepCalls updateStepCallsOf(ProcessState& state) {
   return {
       [&state](long long checkTime) {
-        return checkForUpdate(checkTime, updateCheckContextOfThisHost(state.http, state.versionText));
+        return checkForUpdate(checkTime,
+                              updateCheckContextOfThisHost(state.http, state.versionText));
       },
       [&state](const std::string& url) {
         return downloadAndRunUpdate(url, updateDownloadContextOfThisHost(state.http));

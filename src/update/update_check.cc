@@ -25,7 +25,8 @@ UpdateCheckContext updateCheckContextOfThisHost(const HttpClient& http,
 bool updateDue(long long checkTime, long long now) {
   long long elapsed = 0;
   // A stored time near the limits of the type lies far in the past or future.
-  if (__builtin_sub_overflow(now, checkTime, &elapsed)) elapsed = checkTime < 0 ? LLONG_MAX : LLONG_MIN;
+  if (__builtin_sub_overflow(now, checkTime, &elapsed))
+    elapsed = checkTime < 0 ? LLONG_MAX : LLONG_MIN;
   if (checkTime != 0 && elapsed < kUpdateCheckInterval) {
     writeLog("No update check because the time is not due.");
     return false;

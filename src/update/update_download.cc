@@ -105,12 +105,14 @@ std::string downloadTargetPath(const std::string& tempFolder, const std::string&
   if (pathStart == std::string_view::npos) return tempFolder;
   const std::string_view path = address.substr(pathStart + 1);
   const std::size_t lastSeparator = path.find_last_of("/\\");
-  return tempFolder +
-         std::string(lastSeparator == std::string_view::npos ? path : path.substr(lastSeparator + 1));
+  return tempFolder + std::string(lastSeparator == std::string_view::npos
+                                      ? path
+                                      : path.substr(lastSeparator + 1));
 }
 
 bool looksLikePackage(const std::string& firstBytes, const std::string& packageType) {
-  const std::string_view start = packageType == "linux rpm" ? kRpmPackageStart : kDebianPackageStart;
+  const std::string_view start =
+      packageType == "linux rpm" ? kRpmPackageStart : kDebianPackageStart;
   return std::string_view(firstBytes).substr(0, start.size()) == start;
 }
 
@@ -143,7 +145,8 @@ bool downloadAndRunUpdate(const std::string& url, const UpdateDownloadContext& c
   }
   if (!verifySignature(target, kUpdateSigner, fetchSignature(context.http, url),
                        context.updateCaFile)) {
-    writeLog("Error: Downloaded file signature is not tessel! I do not let you run this executable!");
+    writeLog(
+        "Error: Downloaded file signature is not tessel! I do not let you run this executable!");
     return false;
   }
   if (!looksLikePackage(startOfFile(target), context.packageType)) {

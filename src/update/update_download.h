@@ -16,8 +16,7 @@ class ProgressIndicator;
 
 // The indicator's frames, shown in turn: a blank, a small and a large circle,
 // the small one again.
-inline constexpr std::array<const char*, 4> kIndicatorFrames = {" ", "\u25CB", "\u25EF",
-                                                                "\u25CB"};
+inline constexpr std::array<const char*, 4> kIndicatorFrames = {" ", "\u25CB", "\u25EF", "\u25CB"};
 
 // The frame timing of the download's wait loop: a counter that grows by 0.02
 // a turn and starts over past 3, so a new frame comes about every fifty turns

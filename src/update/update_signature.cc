@@ -114,7 +114,8 @@ std::string signatureReport(const std::string& packagePath, std::string_view sig
                             const std::string& caFile) {
   ErrorQueueScope clearErrors;
   if (signatureDer.empty() || signatureDer.size() > INT_MAX) return report(kNotSigned);
-  BioHandle signatureBio(BIO_new_mem_buf(signatureDer.data(), static_cast<int>(signatureDer.size())));
+  BioHandle signatureBio(
+      BIO_new_mem_buf(signatureDer.data(), static_cast<int>(signatureDer.size())));
   CmsHandle cms(signatureBio ? d2i_CMS_bio(signatureBio.get(), nullptr) : nullptr);
   if (!cms || OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_signed ||
       sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1)

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The version rule is a consistent order on any two texts.
   const std::size_t cut = input.find('\n');
   const std::string_view a = input.substr(0, cut);
-  const std::string_view b = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 1);
+  const std::string_view b =
+      cut == std::string_view::npos ? std::string_view() : input.substr(cut + 1);
   const int ab = vm::compareVersions(a, b);
   check(ab >= -1 && ab <= 1);
   check(vm::compareVersions(b, a) == -ab);

@@ -78,9 +78,10 @@ class RecordingIndicator : public vm::ProgressIndicator {
 };
 
 int usage() {
-  std::fputs("usage: update_probe check --manifest-url URL [options] | "
-             "update_probe download URL --update-ca FILE [options]\n",
-             stderr);
+  std::fputs(
+      "usage: update_probe check --manifest-url URL [options] | "
+      "update_probe download URL --update-ca FILE [options]\n",
+      stderr);
   return 2;
 }
 

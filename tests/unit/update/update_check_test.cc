@@ -19,12 +19,12 @@ TEST(UpdateDue, SevenDaysAfterTheLastCheckOrNeverChecked) {
     bool due;
   };
   const Case cases[] = {
-      {0, true},                               // never checked
+      {0, true},                                 // never checked
       {kNow - kUpdateCheckInterval + 1, false},  // one second short of seven days
-      {kNow - kUpdateCheckInterval, true},     // exactly seven days
+      {kNow - kUpdateCheckInterval, true},       // exactly seven days
       {kNow - 10 * kUpdateCheckInterval, true},
       {kNow, false},
-      {kNow + 3600, false},                    // the clock was set back
+      {kNow + 3600, false},  // the clock was set back
       {LLONG_MAX, false},
       {LLONG_MIN, true},
   };

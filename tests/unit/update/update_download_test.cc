@@ -19,8 +19,8 @@ TEST(DownloadTargetPath, TheLastPartOfThePathInTheTemporaryFolder) {
   const Case cases[] = {
       {"https://h/velomark_5.1.0_amd64.deb", "/tmp/u/velomark_5.1.0_amd64.deb"},
       {"https://h:8443/a/b/p.deb?token=1/2&x=y", "/tmp/u/p.deb"},  // query cut
-      {"https://h/a/p.deb#part/2", "/tmp/u/p.deb"},               // fragment cut
-      {"https://h/a\\b\\p.deb", "/tmp/u/p.deb"},                  // either separator
+      {"https://h/a/p.deb#part/2", "/tmp/u/p.deb"},                // fragment cut
+      {"https://h/a\\b\\p.deb", "/tmp/u/p.deb"},                   // either separator
       {"https://h/p.deb", "/tmp/u/p.deb"},
       // No file named: the folder itself.
       {"https://h/dir/", "/tmp/u/"},
@@ -28,7 +28,8 @@ TEST(DownloadTargetPath, TheLastPartOfThePathInTheTemporaryFolder) {
       {"https://h", "/tmp/u/"},
       {"https://h?x=/p.deb", "/tmp/u/"},
   };
-  for (const auto& [url, target] : cases) EXPECT_EQ(downloadTargetPath("/tmp/u/", url), target) << url;
+  for (const auto& [url, target] : cases)
+    EXPECT_EQ(downloadTargetPath("/tmp/u/", url), target) << url;
 }
 
 TEST(SignatureUrl, P7sAfterThePathBeforeQueryAndFragment) {
@@ -52,8 +53,8 @@ TEST(LooksLikePackage, TheFormatOfThePlatformsPackages) {
   EXPECT_FALSE(looksLikePackage(deb, "linux rpm"));
   EXPECT_TRUE(looksLikePackage(rpm, "linux rpm"));
   EXPECT_FALSE(looksLikePackage(rpm, "linux deb"));
-  for (const std::string other : {"", "!<arch>\n", "!<arch>\ndebian-binar", "#!/bin/sh\nrm -rf ~",
-                                  "!<arch>\ncontrol.tar.gz"})
+  for (const std::string other :
+       {"", "!<arch>\n", "!<arch>\ndebian-binar", "#!/bin/sh\nrm -rf ~", "!<arch>\ncontrol.tar.gz"})
     EXPECT_FALSE(looksLikePackage(other, "linux deb")) << other;
 }
 

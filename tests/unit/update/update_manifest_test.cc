@@ -23,7 +23,7 @@ TEST(CompareVersions, FieldByFieldAsWholeNumbers) {
       {"5.0.0", kClientVersion, -1},      // fourth field empty reads 0 < 140
       {"5.1beta", kClientVersion, 1},     // "1beta" reads 1
       {"6", kClientVersion, 1},
-      {"5.0.0-140", kClientVersion, 0},   // the blank in front is skipped
+      {"5.0.0-140", kClientVersion, 0},  // the blank in front is skipped
       {"5.0.0-139", kClientVersion, -1},
       // Fields beyond the end read 0; both empty ends the comparison.
       {"5.0.0.140.0", kClientVersion, 0},
