@@ -32,6 +32,7 @@ import ssl
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 
 from update_package import make_demo_update
@@ -42,20 +43,30 @@ SAFE_NAME = re.compile(r"[A-Za-z0-9_-][A-Za-z0-9._-]*")
 TYPES = {".html": "text/html; charset=utf-8", ".js": "text/javascript", ".css": "text/css",
          ".json": "application/json", ".png": "image/png", ".svg": "image/svg+xml",
          ".deb": "application/vnd.debian.binary-package", ".p7s": "application/pkcs7-signature"}
+# The demo package is small; sent at once it would leave no time to see the
+# client's download indicator turn. Well inside the client's 15 seconds.
+PACKAGE_SECONDS = 4
+PACKAGE_PIECES = 40
 
 
 def make_handler(www, update_dir):
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
 
-        def reply(self, status, body, content_type="text/html; charset=utf-8"):
+        def reply(self, status, body, content_type="text/html; charset=utf-8", pieces=1, seconds=0):
             self.send_response(status)
             self.send_header("Content-Type", content_type)
             self.send_header("Content-Length", str(len(body)))
             self.send_header("Cache-Control", "no-store")
             self.end_headers()
-            if self.command != "HEAD":
-                self.wfile.write(body)
+            if self.command == "HEAD":
+                return
+            size = -(-len(body) // pieces) or 1
+            for offset in range(0, len(body), size):
+                if offset:
+                    time.sleep(seconds / pieces)
+                self.wfile.write(body[offset:offset + size])
+                self.wfile.flush()
 
         def do_GET(self):
             path = self.path.split("?", 1)[0]
@@ -71,7 +82,9 @@ def make_handler(www, update_dir):
             for folder in (www, update_dir):
                 if SAFE_NAME.fullmatch(name) and (folder / name).is_file():
                     body = (folder / name).read_bytes()
-                    return self.reply(200, body, TYPES.get(Path(name).suffix, "application/octet-stream"))
+                    kind = Path(name).suffix
+                    slow = (PACKAGE_PIECES, PACKAGE_SECONDS) if kind == ".deb" else (1, 0)
+                    return self.reply(200, body, TYPES.get(kind, "application/octet-stream"), *slow)
             return self.reply(404, b"not found")
 
         do_HEAD = do_GET
