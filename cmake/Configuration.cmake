@@ -13,6 +13,7 @@ set(VELOMARK_GOOGLE_CLIENT_SECRET "placeholder-secret" CACHE STRING "Google OAut
 set(VELOMARK_GOOGLE_AUTH_HOST "accounts.google.com" CACHE STRING "Google sign-in host")
 set(VELOMARK_GOOGLE_TOKEN_HOST "oauth2.googleapis.com" CACHE STRING "Google token host")
 set(VELOMARK_GOOGLE_SCOPE_HOST "www.googleapis.com" CACHE STRING "Google scope host")
+set(VELOMARK_UPDATE_CA_FILE "" CACHE FILEPATH "Certificate authority (PEM) that issues the maker's code-signing certificate: the only trust anchor of the update signature check; with none, no update is ever handed over")
 set(VELOMARK_EXTRA_CA_FILE "" CACHE FILEPATH "Extra trusted CA (PEM) for the HTTP client, SMTP and the web view; empty in release builds")
 # Secret-protection constants of the legacy format (fixed key text and check sentence).
 set(VELOMARK_LEGACY_KEY_TEXT "velomarkid3C:52:A1:0E:77:F4" CACHE STRING "Fixed key text of the legacy secret format: ten lower-case letters and six colon-separated upper-case hex pairs")

@@ -7,6 +7,13 @@ the files of demo/www (velomark.html first of all) under the release path
 application domain "localhost", a developer setting "dev:PORT" reaches
 dev.localhost, i.e. 127.0.0.1).
 
+They are the demo's package server too: at the root they serve an
+update.json that offers a newer build, a small Debian package signed with
+the demo's own update authority (demo/run/update-ca) and its signature, all
+made at start into demo/run/update (demo/update_package.py). A client built
+with VELOMARK_PACKAGE_HOST=127.0.0.1:8443 and
+VELOMARK_UPDATE_CA_FILE=demo/run/update-ca/ca.pem offers it when it ends.
+
 The certificate comes from a test CA made by scripts/make-test-ca.sh into
 demo/run/ca. Build a client that trusts it and looks here:
 
@@ -14,6 +21,7 @@ demo/run/ca. Build a client that trusts it and looks here:
         -DVELOMARK_APP_DOMAIN=localhost -DVELOMARK_EXTRA_CA_FILE=$PWD/demo/run/ca/ca.pem
 
 Usage: demo/server.py [--port 8443] [--hosts 127.0.0.1,127.0.0.2,127.0.0.3]
+                      [--update-dir DIR] [--update-ca-dir DIR]
 Only Debian's python3 standard library is used.
 """
 
@@ -24,27 +32,41 @@ import ssl
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
+
+from update_package import make_demo_update
 
 DEMO_DIR = Path(__file__).resolve().parent
 SOURCE_DIR = DEMO_DIR.parent
 SAFE_NAME = re.compile(r"[A-Za-z0-9_-][A-Za-z0-9._-]*")
 TYPES = {".html": "text/html; charset=utf-8", ".js": "text/javascript", ".css": "text/css",
-         ".json": "application/json", ".png": "image/png", ".svg": "image/svg+xml"}
+         ".json": "application/json", ".png": "image/png", ".svg": "image/svg+xml",
+         ".deb": "application/vnd.debian.binary-package", ".p7s": "application/pkcs7-signature"}
+# The demo package is small; sent at once it would leave no time to see the
+# client's download indicator turn. Well inside the client's 15 seconds.
+PACKAGE_SECONDS = 4
+PACKAGE_PIECES = 40
 
 
-def make_handler(www):
+def make_handler(www, update_dir):
     class Handler(http.server.BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.1"
 
-        def reply(self, status, body, content_type="text/html; charset=utf-8"):
+        def reply(self, status, body, content_type="text/html; charset=utf-8", pieces=1, seconds=0):
             self.send_response(status)
             self.send_header("Content-Type", content_type)
             self.send_header("Content-Length", str(len(body)))
             self.send_header("Cache-Control", "no-store")
             self.end_headers()
-            if self.command != "HEAD":
-                self.wfile.write(body)
+            if self.command == "HEAD":
+                return
+            size = -(-len(body) // pieces) or 1
+            for offset in range(0, len(body), size):
+                if offset:
+                    time.sleep(seconds / pieces)
+                self.wfile.write(body[offset:offset + size])
+                self.wfile.flush()
 
         def do_GET(self):
             path = self.path.split("?", 1)[0]
@@ -55,10 +77,14 @@ def make_handler(www):
                     break
             if name == "check.html":
                 return self.reply(200, b"OK")
-            # Only plain names inside www: nothing outside it can be reached.
-            if SAFE_NAME.fullmatch(name) and (www / name).is_file():
-                body = (www / name).read_bytes()
-                return self.reply(200, body, TYPES.get(Path(name).suffix, "application/octet-stream"))
+            # Only plain names inside www and the update folder: nothing
+            # outside them can be reached.
+            for folder in (www, update_dir):
+                if SAFE_NAME.fullmatch(name) and (folder / name).is_file():
+                    body = (folder / name).read_bytes()
+                    kind = Path(name).suffix
+                    slow = (PACKAGE_PIECES, PACKAGE_SECONDS) if kind == ".deb" else (1, 0)
+                    return self.reply(200, body, TYPES.get(kind, "application/octet-stream"), *slow)
             return self.reply(404, b"not found")
 
         do_HEAD = do_GET
@@ -91,6 +117,8 @@ def main():
     parser.add_argument("--hosts", default="127.0.0.1,127.0.0.2,127.0.0.3")
     parser.add_argument("--ca-dir", type=Path, default=DEMO_DIR / "run" / "ca")
     parser.add_argument("--www", type=Path, default=DEMO_DIR / "www")
+    parser.add_argument("--update-dir", type=Path, default=DEMO_DIR / "run" / "update")
+    parser.add_argument("--update-ca-dir", type=Path, default=DEMO_DIR / "run" / "update-ca")
     args = parser.parse_args()
 
     subprocess.run(["bash", str(SOURCE_DIR / "scripts" / "make-test-ca.sh"), str(args.ca_dir)],
@@ -98,7 +126,9 @@ def main():
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(str(args.ca_dir / "server.pem"), str(args.ca_dir / "server.key"))
 
-    handler = make_handler(args.www.resolve())
+    first_host = args.hosts.split(",")[0]
+    make_demo_update(args.update_dir, args.update_ca_dir, f"https://{first_host}:{args.port}")
+    handler = make_handler(args.www.resolve(), args.update_dir.resolve())
     servers = [Server((host, args.port), handler, context) for host in args.hosts.split(",")]
     threads = [threading.Thread(target=s.serve_forever, daemon=True) for s in servers]
     for t in threads:

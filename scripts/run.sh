@@ -2,8 +2,10 @@
 # Builds the client against the bundled local demo and runs it: HTTPS
 # application servers on 127.0.0.1-3 and a sign-in service for the "google"
 # and "ms" mail security on 127.0.0.1:8444, with a throw-away certificate
-# authority that only this demo build trusts. The servers stop when the
-# client ends.
+# authority that only this demo build trusts. The first server is the
+# package server as well: when the client ends it offers a signed demo
+# update, checked against the demo's own update authority. The servers stop
+# when the client ends.
 # Extra arguments go to the client (for example -l to log).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,12 +13,13 @@ bash "$root/scripts/install-deps.sh"
 
 run="$root/demo/run"
 bash "$root/scripts/make-test-ca.sh" "$run/ca"
+bash "$root/scripts/make-update-ca.sh" "$run/update-ca"
 build="$root/build/demo"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELOMARK_BUILD_TESTS=OFF \
   -DVELOMARK_APP_HOST_TEMPLATE='127.0.0.%id%:8443' -DVELOMARK_APP_DOMAIN=localhost \
   -DVELOMARK_MS_LOGIN_HOST=127.0.0.1:8444 -DVELOMARK_GOOGLE_AUTH_HOST=127.0.0.1:8444 \
-  -DVELOMARK_GOOGLE_TOKEN_HOST=127.0.0.1:8444 \
-  -DVELOMARK_EXTRA_CA_FILE="$run/ca/ca.pem" >/dev/null
+  -DVELOMARK_GOOGLE_TOKEN_HOST=127.0.0.1:8444 -DVELOMARK_PACKAGE_HOST=127.0.0.1:8443 \
+  -DVELOMARK_EXTRA_CA_FILE="$run/ca/ca.pem" -DVELOMARK_UPDATE_CA_FILE="$run/update-ca/ca.pem" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target velomark_client
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -41,6 +44,23 @@ for _ in $(seq 50); do
   curl -sf --cacert "$run/ca/ca.pem" https://127.0.0.1:8443/pc/check.html >/dev/null 2>&1 && break
   sleep 0.1
 done
+# The demo's update package is shown here when the client hands it over,
+# instead of going to the desktop's package installer; everything else goes
+# to the real opener.
+mkdir -p "$run/bin"
+cat >"$run/bin/xdg-open" <<'OPENER'
+#!/bin/sh
+case "$1" in
+  */velomark-demo-update_*.deb)
+    echo "velomark demo: the client handed the checked update package to xdg-open: $1"
+    dpkg-deb --field "$1" Package Version | sed 's/^/  /'
+    echo "  The demo stops here; /usr/bin/xdg-open \"$1\" shows it in the package installer."
+    exit 0 ;;
+esac
+exec /usr/bin/xdg-open "$@"
+OPENER
+chmod 755 "$run/bin/xdg-open"
+
 echo "Demo servers are up (https://127.0.0.1:8443/pc/velomark.html). Starting the client..."
 echo "Sign-in for the mail security google/ms: https://127.0.0.1:8444 (the browser needs to accept $run/ca/ca.pem)."
-"$build/src/velomark_client" "$@"
+PATH="$run/bin:$PATH" "$build/src/velomark_client" "$@"

@@ -5,12 +5,15 @@
 #   OAuth providers       https://127.0.0.1:18444
 #   package server        https://127.0.0.1:18445
 # The certificate authority (made here, in BUILD/ca) is trusted by that build
-# only. Usage: scripts/test-config.sh BUILD_DIR [extra cmake arguments...]
+# only; so is the update authority (BUILD/update-ca), the only one whose
+# signed packages that build hands to the system's installer.
+# Usage: scripts/test-config.sh BUILD_DIR [extra cmake arguments...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$1
 shift
-bash "$root/scripts/make-test-ca.sh" "$build/ca" 
+bash "$root/scripts/make-test-ca.sh" "$build/ca"
+bash "$root/scripts/make-update-ca.sh" "$build/update-ca"
 cmake -S "$root" -B "$build" \
   -DVELOMARK_APP_HOST_TEMPLATE='127.0.0.%id%:18443' \
   -DVELOMARK_APP_DOMAIN=localhost \
@@ -19,4 +22,5 @@ cmake -S "$root" -B "$build" \
   -DVELOMARK_GOOGLE_AUTH_HOST=127.0.0.1:18444 \
   -DVELOMARK_GOOGLE_TOKEN_HOST=127.0.0.1:18444 \
   -DVELOMARK_EXTRA_CA_FILE="$build/ca/ca.pem" \
+  -DVELOMARK_UPDATE_CA_FILE="$build/update-ca/ca.pem" \
   "$@" >/dev/null

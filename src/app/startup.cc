@@ -12,11 +12,15 @@
 #include "app/process_state.h"
 #include "diag/log_commands.h"
 #include "app/client_window_inputs.h"
+#include "base/numbers.h"
+#include "platform/clock.h"
 #include "platform/gui.h"
 #include "platform/host_platform.h"
 #include "platform/paths.h"
 #include "platform/top_window.h"
 #include "settings/migration.h"
+#include "update/update_check.h"
+#include "update/update_download.h"
 
 namespace vm {
 
@@ -26,9 +30,11 @@ void enableLogAtStart(ProcessState& state) {
   enableLogCommand(state.log, *state.dialogs, "[ true ]");
 }
 
+// The main window is gone by now, so the update question has no owner.
 void shutDown(ProcessState& state) {
   deleteTemporaryFiles(state.tempFiles);
   state.log.close();
+  runUpdateStep(state, updateStepCallsOf(state));
 }
 
 }  // namespace
@@ -77,6 +83,32 @@ void deleteTemporaryFiles(const std::vector<std::string>& paths) {
     if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
     if (::unlink(path.c_str()) != 0) writeLog("ERROR: Failed deletion of [" + path + "]");
   }
+}
+
+UpdateStepCalls updateStepCallsOf(ProcessState& state) {
+  return {
+      [&state](long long checkTime) {
+        return checkForUpdate(checkTime,
+                              updateCheckContextOfThisHost(state.http, state.versionText));
+      },
+      [&state](const std::string& url) {
+        return downloadAndRunUpdate(url, updateDownloadContextOfThisHost(state.http));
+      },
+      localSecondsNow,
+  };
+}
+
+void runUpdateStep(ProcessState& state, const UpdateStepCalls& calls) {
+  const std::string stored = state.prefs.readSetting("lastUpdateCheck", "0", kUnnamedGroup);
+  const std::string answer = calls.check(leadingInteger(stored).value_or(0));
+  if (answer == kUpdateNotDue) return;
+  state.prefs.writeSetting("lastUpdateCheck", std::to_string(calls.now()), kUnnamedGroup);
+  const std::size_t bar = answer.find('|');
+  if (bar == std::string::npos) return;
+  const std::string version = answer.substr(0, bar);
+  const std::string url = answer.substr(bar + 1);
+  if (state.dialogs->askYesNo(catalogueText(state.catalogue, "update", "<version>", version)))
+    calls.downloadAndRun(url);
 }
 
 int runClient(int argc, char** argv) {

@@ -25,4 +25,20 @@ std::string developerModeFrom(const std::function<const char*(const char*)>& get
 // Deletes each listed path that names an existing file, logging failures.
 void deleteTemporaryFiles(const std::vector<std::string>& paths);
 
+// What the update step of the shutdown calls: the check with the stored
+// check time, the download with the offered address, and the clock.
+struct UpdateStepCalls {
+  std::function<std::string(long long checkTime)> check;
+  std::function<bool(const std::string& url)> downloadAndRun;
+  std::function<long long()> now;
+};
+// The calls of this build: the update check and download on the state's
+// HTTP client, the local clock.
+UpdateStepCalls updateStepCallsOf(ProcessState& state);
+// Runs the check with "lastUpdateCheck" (empty group; no number counts as
+// 0), stores the current time unless the check was not due, and when a newer
+// version is offered asks the user with the catalogue text "update" and, on
+// Yes, starts its download.
+void runUpdateStep(ProcessState& state, const UpdateStepCalls& calls);
+
 }  // namespace vm

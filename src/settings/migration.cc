@@ -5,7 +5,6 @@
 #include <climits>
 #include <cerrno>
 #include <cctype>
-#include <ctime>
 #include <filesystem>
 #include <optional>
 
@@ -13,6 +12,7 @@
 #include "base/log.h"
 #include "base/numbers.h"
 #include "i18n/catalogue.h"
+#include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/file.h"
 #include "settings/device_identity.h"
@@ -45,14 +45,6 @@ PredecessorFile readPredecessorFile(const std::string& path, std::string* bytes)
   if (!read) return PredecessorFile::Unreadable;
   *bytes = std::move(*read);
   return PredecessorFile::Read;
-}
-
-// Seconds since 1970 counted in local time, as the client stores times.
-long long localSecondsNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (::localtime_r(&now, &local) == nullptr) return static_cast<long long>(now);
-  return static_cast<long long>(now) + local.tm_gmtoff;
 }
 
 // A leftover without write permission for its owner was marked read-only by

@@ -1,4 +1,5 @@
-"""The bundled demo server answers the client's probe and serves the page."""
+"""The bundled demo server answers the client's probe, serves the page and
+offers the signed demo update."""
 
 import pytest
 
@@ -6,6 +7,8 @@ from harness.demo import DemoProgram
 from harness.net_probe import run_net_probe
 from harness.ports import LOOPBACK_HOSTS, free_port
 from harness.sandbox import private_env
+from harness.update_probe import Installer, run_update_probe
+from harness.xvfb import wait_until
 
 
 @pytest.fixture
@@ -13,7 +16,8 @@ def demo(tmp_path):
     port = free_port(*LOOPBACK_HOSTS)
     ca_dir = tmp_path / "ca"
     # The first line is printed once all three servers listen.
-    with DemoProgram("server.py", "--port", port, "--ca-dir", ca_dir, ready="demo servers on"):
+    with DemoProgram("server.py", "--port", port, "--ca-dir", ca_dir, "--update-dir", tmp_path / "update",
+                     "--update-ca-dir", tmp_path / "update-ca", ready="demo servers on"):
         yield port, ca_dir / "ca.pem"
 
 
@@ -34,3 +38,20 @@ def test_demo_server_is_chosen_and_serves_the_page(tmp_path, demo):
         assert (probe["status"], probe["body"]) == (200, "OK")
     outside = run_net_probe(["fetch", f"https://127.0.0.1:{port}/pc/..%2fserver.py", "--ca", ca], env)
     assert outside["status"] == 404
+
+
+def test_demo_server_offers_an_update_signed_by_the_demo_update_authority(tmp_path, demo):
+    port, ca = demo
+    installer = Installer(tmp_path / "client")
+    check = run_update_probe(["check", "--manifest-url", f"https://127.0.0.1:{port}/update.json",
+                              "--ca", ca], installer.env)
+    url = f"https://127.0.0.1:{port}/velomark-demo-update_5.0.1-150_all.deb"
+    assert check["answer"] == "5.0.1-150|" + url
+
+    got = run_update_probe(["download", url, "--ca", ca, "--update-ca", tmp_path / "update-ca" / "ca.pem"],
+                           installer.env)
+    target = installer.tmp + "velomark-demo-update_5.0.1-150_all.deb"
+    assert got == {"result": True, "log": [f"Download to [{target}]", "Download finished",
+                                           f"Executing [{target}]"]}
+    wait_until(installer.opened, 10, "xdg-open was not called")
+    assert installer.opened() == [[target]]

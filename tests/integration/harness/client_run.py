@@ -188,15 +188,21 @@ class ClientRun:
 
     def opened(self):
         """The xdg-open calls so far, each as a list of its arguments."""
-        try:
-            lines = self.opened_log.read_text().splitlines()
-        except FileNotFoundError:
-            return []
-        calls, current = [], []
-        for line in lines:
-            if line == "--end--":
-                calls.append(current)
-                current = []
-            else:
-                current.append(line)
-        return calls
+        return opener_calls(self.opened_log)
+
+
+def opener_calls(log):
+    """The calls that the xdg-open stand-in recorded in log, each as a list
+    of its arguments."""
+    try:
+        lines = log.read_text().splitlines()
+    except FileNotFoundError:
+        return []
+    calls, current = [], []
+    for line in lines:
+        if line == "--end--":
+            calls.append(current)
+            current = []
+        else:
+            current.append(line)
+    return calls

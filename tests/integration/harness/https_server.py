@@ -21,6 +21,11 @@ class Response:
     status: int = 200
     body: bytes = b""
     headers: dict = field(default_factory=dict)
+    # Called before each piece of the body with the number of bytes sent so
+    # far: a test slows a transfer down or holds it back until it has seen
+    # what it waits for.
+    pace: object = None
+    piece_size: int = 4096
 
 
 @dataclass
@@ -81,8 +86,17 @@ class _Handler(QuietHandler):
         self.send_header("Content-Length", str(len(resp.body)))
         self.end_headers()
         if self.command != "HEAD":
-            self.wfile.write(resp.body)
+            self._write_body(resp)
         self.close_connection = True
+
+    def _write_body(self, resp):
+        if resp.pace is None:
+            self.wfile.write(resp.body)
+            return
+        for offset in range(0, len(resp.body), resp.piece_size):
+            resp.pace(offset)
+            self.wfile.write(resp.body[offset:offset + resp.piece_size])
+            self.wfile.flush()
 
     do_GET = do_POST = do_HEAD = _serve
 

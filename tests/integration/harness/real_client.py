@@ -17,6 +17,7 @@ from types import SimpleNamespace
 from harness.app_server import AppServer, page
 from harness.client_run import ClientRun, client_binary
 from harness.paths import build_path
+from harness.update_authority import UpdateAuthority
 
 
 def build_setting(name):
@@ -33,12 +34,28 @@ def loopback_application_port():
     return int(match.group(1))
 
 
+def package_server_port():
+    """The port of the package server that the test build checks for updates."""
+    host = build_setting("VELOMARK_PACKAGE_HOST")
+    match = re.fullmatch(r"127\.0\.0\.1:(\d+)", host)
+    assert match, (f"this build's package host is {host!r}; configure it with scripts/test-config.sh "
+                   "so the end-to-end tests can serve the update")
+    return int(match.group(1))
+
+
 def build_ca():
     """The CA that the build trusts, with the server certificate made beside it."""
     ca_file = Path(build_setting("VELOMARK_EXTRA_CA_FILE"))
     assert ca_file.is_file(), "the build trusts no test CA; configure it with scripts/test-config.sh"
     folder = ca_file.parent
     return SimpleNamespace(ca_file=ca_file, cert_file=folder / "server.pem", key_file=folder / "server.key")
+
+
+def build_update_authority():
+    """The update authority that the build trusts, with its CN=tessel signer."""
+    ca_file = Path(build_setting("VELOMARK_UPDATE_CA_FILE"))
+    assert ca_file.is_file(), "the build trusts no update authority; configure it with scripts/test-config.sh"
+    return UpdateAuthority(ca_file.parent)
 
 
 def app_routes(page_html, **extra):
@@ -65,4 +82,4 @@ def real_client(display, folder, args=(), env=None):
 
 
 __all__ = ["application_servers", "app_routes", "page", "real_client", "loopback_application_port",
-           "build_ca", "build_setting"]
+           "build_ca", "build_setting", "package_server_port", "build_update_authority"]

@@ -98,6 +98,16 @@ class Xvfb:
         out = self.xdotool("search", "--onlyvisible", "--name", name, check=False)
         return out.split()
 
+    def window_sized(self, width, height):
+        """A visible window of exactly that size, also one without a title
+        (found by its class), or None. A window may go while it is looked at."""
+        for window in self.xdotool("search", "--onlyvisible", "--class", ".", check=False).split():
+            out = self.xdotool("getwindowgeometry", "--shell", window, check=False)
+            values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+            if (values.get("WIDTH"), values.get("HEIGHT")) == (str(width), str(height)):
+                return window
+        return None
+
     def wait_for_window(self, name, timeout=30):
         found = wait_until(lambda: self.windows(name), timeout,
                            f"no window named {name!r} appeared")

@@ -138,5 +138,73 @@ TEST_F(StartupTest, TemporaryFilesAreDeletedAndFailuresLogged) {
   }
 }
 
+// The update step of the shutdown with recorded calls in place of the check
+// and the download, which the end-to-end tests run for real.
+class UpdateStepTest : public StartupTest {
+ protected:
+  static constexpr long long kNow = 1700000000;
+  std::vector<long long> checkedWith;
+  std::vector<std::string> downloaded;
+
+  void SetUp() override {
+    StartupTest::SetUp();
+    state.catalogue.chooseLanguage("en");
+  }
+  void runWithAnswer(const std::string& answer) {
+    UpdateStepCalls calls{
+        [this, answer](long long checkTime) {
+          checkedWith.push_back(checkTime);
+          return answer;
+        },
+        [this](const std::string& url) {
+          downloaded.push_back(url);
+          return true;
+        },
+        [] { return kNow; },
+    };
+    runUpdateStep(state, calls);
+  }
+  std::string storedCheckTime() { return state.prefs.readSetting("lastUpdateCheck", "unset", ""); }
+};
+
+TEST_F(UpdateStepTest, TheStoredCheckTimeIsReadAsAWholeNumber) {
+  const std::pair<const char*, long long> cases[] = {
+      {nullptr, 0}, {"1699990000", 1699990000}, {"-5", -5}, {"12abc", 12}, {"abc", 0}, {"", 0}};
+  for (const auto& [stored, expected] : cases) {
+    if (stored) state.prefs.writeSetting("lastUpdateCheck", stored, "");
+    checkedWith.clear();
+    runWithAnswer("no");
+    EXPECT_EQ(checkedWith, std::vector<long long>{expected}) << (stored ? stored : "(none)");
+  }
+}
+
+TEST_F(UpdateStepTest, NotDueLeavesTheTimeAndAsksNothing) {
+  state.prefs.writeSetting("lastUpdateCheck", "1699999000", "");
+  runWithAnswer("no");
+  EXPECT_EQ(storedCheckTime(), "1699999000");
+  EXPECT_TRUE(dialogs.questions.empty());
+}
+
+TEST_F(UpdateStepTest, ACheckWithoutOfferStoresTheTimeAndAsksNothing) {
+  runWithAnswer("");
+  EXPECT_EQ(storedCheckTime(), std::to_string(kNow));
+  EXPECT_TRUE(dialogs.questions.empty());
+  EXPECT_TRUE(downloaded.empty());
+}
+
+TEST_F(UpdateStepTest, AnOfferIsAskedAndOnlyYesDownloads) {
+  for (bool yes : {false, true}) {
+    state.prefs.removeSetting("lastUpdateCheck", "");
+    dialogs.questions.clear();
+    dialogs.yesNoAnswer = yes;
+    runWithAnswer("5.1.0|https://h/velomark_5.1.0.deb?a=1|b");
+    EXPECT_EQ(storedCheckTime(), std::to_string(kNow)) << yes;
+    EXPECT_EQ(dialogs.questions,
+              std::vector<std::string>{"There is an update available for version 5.1.0.\r\r"
+                                       "Do you want to download and install this update?"});
+  }
+  EXPECT_EQ(downloaded, std::vector<std::string>{"https://h/velomark_5.1.0.deb?a=1|b"});
+}
+
 }  // namespace
 }  // namespace vm
