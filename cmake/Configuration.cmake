@@ -15,6 +15,10 @@ set(VELOMARK_GOOGLE_TOKEN_HOST "oauth2.googleapis.com" CACHE STRING "Google toke
 set(VELOMARK_GOOGLE_SCOPE_HOST "www.googleapis.com" CACHE STRING "Google scope host")
 set(VELOMARK_UPDATE_CA_FILE "" CACHE FILEPATH "Certificate authority (PEM) that issues the maker's code-signing certificate: the only trust anchor of the update signature check; with none, no update is ever handed over")
 set(VELOMARK_EXTRA_CA_FILE "" CACHE FILEPATH "Extra trusted CA (PEM) for the HTTP client, SMTP and the web view; empty in release builds")
+# The desktop's name for the client: the session-bus name that keeps it to one
+# instance, the window class, and the file names of its desktop entry, icon,
+# file-type definition and metainfo.
+set(VELOMARK_APP_ID "example.velomark.Client" CACHE STRING "Reverse-DNS application id of the client on the desktop")
 # Secret-protection constants of the legacy format (fixed key text and check sentence).
 set(VELOMARK_LEGACY_KEY_TEXT "velomarkid3C:52:A1:0E:77:F4" CACHE STRING "Fixed key text of the legacy secret format: ten lower-case letters and six colon-separated upper-case hex pairs")
 set(VELOMARK_LEGACY_CHECK_SENTENCE "the mail went out fine" CACHE STRING "Check sentence stored as keyTest: five lower-case words, 22 characters")

@@ -11,6 +11,11 @@ PACKAGES=(
   python3 python3-pytest python3-aiosmtpd time
   xvfb xauth xdotool openssl ca-certificates
   xdg-utils dbus-x11 dbus-daemon at-spi2-core curl libx11-6
+  # The package and its checks: icon rendering, lintian, the desktop-entry and
+  # metainfo validators, the caches its maintainer scripts refresh, and the
+  # file-type look-ups of xdg-utils.
+  dpkg-dev librsvg2-bin lintian man-db desktop-file-utils appstream shared-mime-info
+  gtk-update-icon-cache libglib2.0-bin libfile-mimeinfo-perl
 )
 
 missing=()

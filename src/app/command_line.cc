@@ -43,6 +43,13 @@ std::string CommandLine::value(const std::string& key) const {
   return it == entries_.end() ? std::string() : it->second;
 }
 
+std::string laterStartFileToOpen(const std::vector<std::string>& params,
+                                 const std::string& workingFolder) {
+  std::string file = CommandLine::parse(params).fileToOpen();
+  if (file.empty() || file.front() == '/' || workingFolder.empty()) return file;
+  return workingFolder + (workingFolder.back() == '/' ? "" : "/") + file;
+}
+
 std::string usageText() {
   return "velomark_client usage:\n"
          "  velomark_client {-h} {-?} {-l {logfile}} {-i fileToOpen.tsf} {fileToOpen.tsf}\n"

@@ -16,10 +16,18 @@ class CommandLine {
   std::string value(const std::string& key) const;
   const std::map<std::string, std::string>& entries() const { return entries_; }
   bool wantsUsage() const { return value("?") == "1" || value("h") == "1"; }
+  // The file to open: the first bare parameter followed directly by the "i"
+  // value (normally only one of them is given); empty when neither is.
+  std::string fileToOpen() const { return value("-1") + value("i"); }
 
  private:
   std::map<std::string, std::string> entries_;
 };
+
+// The file to open that a later start's parameters name, as this process
+// finds it: a relative path is taken from the later start's working folder.
+std::string laterStartFileToOpen(const std::vector<std::string>& params,
+                                 const std::string& workingFolder);
 
 // The seven usage lines, each ending in "\n".
 std::string usageText();

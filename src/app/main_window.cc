@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <utility>
+
 #include "app/command_line.h"
 #include "app/process_state.h"
 #include "base/log.h"
@@ -23,6 +25,16 @@ WebViewOptions webViewOptions(ProcessState& state, const MainWindowInputs& input
   return options;
 }
 
+// A file to open must be a non-empty regular file; otherwise its line is
+// logged and shown in the error box.
+bool fileToOpenIsThere(ProcessState& state, const std::string& path) {
+  if (isRegularFile(path) && fileSize(path) > 0) return true;
+  std::string text = "File [" + path + "] not found!";
+  writeLog(text);
+  if (state.dialogs) state.dialogs->showError(text);
+  return false;
+}
+
 // The application page, marked when the command line names a file to open,
 // or the offline page when url is empty. False when that file is missing:
 // the run ends after its box.
@@ -32,20 +44,29 @@ bool loadFirstPage(ProcessState& state, const CommandLine& commandLine, WebView&
     view.setHtml(state.offlinePage);
     return true;
   }
-  std::string first = commandLine.value("-1");
-  std::string option = commandLine.value("i");
-  if (!first.empty() || !option.empty()) {
+  if (!commandLine.fileToOpen().empty()) {
     url += "?o=1";
-    state.fileToOpen = first + option;
-    if (!isRegularFile(state.fileToOpen) || fileSize(state.fileToOpen) <= 0) {
-      std::string text = "File [" + state.fileToOpen + "] not found!";
-      writeLog(text);
-      if (state.dialogs) state.dialogs->showError(text);
-      return false;
-    }
+    state.fileToOpen = commandLine.fileToOpen();
+    if (!fileToOpenIsThere(state, state.fileToOpen)) return false;
   }
   view.navigate(url);
   return true;
+}
+
+// What a later start of the client asked for: the window comes to the front
+// and a file it names is handed over like one named at start-up, with the
+// application URL in force (appUrl, empty on the offline page, where the file
+// is ignored as at start-up). A missing file gets its box; this run goes on.
+void takeLaterStarts(ProcessState& state, TopWindow& window, WebView& view,
+                     const std::string& appUrl) {
+  std::vector<ForwardedStart> starts = std::exchange(state.laterStarts, {});
+  for (const ForwardedStart& start : starts) {
+    window.present(start.activationToken);
+    std::string file = laterStartFileToOpen(start.arguments, start.workingFolder);
+    if (file.empty() || appUrl.empty() || !fileToOpenIsThere(state, file)) continue;
+    state.fileToOpen = file;
+    view.navigate(appUrl + "?o=1");
+  }
 }
 
 }  // namespace
@@ -99,7 +120,13 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
     return MainWindowEnd::EarlyEnd;
   }
 
-  std::string url = inputs.applicationUrl ? inputs.applicationUrl() : std::string();
+  // The application URL of the last decision, at opening and on each reload.
+  std::string appUrl;
+  std::function<std::string()> decideAppUrl = [&appUrl, decide = inputs.applicationUrl] {
+    appUrl = decide ? decide() : std::string();
+    return appUrl;
+  };
+  std::string url = decideAppUrl();
   if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
   writeLog("Final URL to load app from: [" + url + "]");
 
@@ -115,7 +142,7 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   auto opener = inputs.opener ? inputs.opener : std::function<void(const std::string&)>(openWithSystem);
   view->setNewWindowHandler(opener);
   if (!loadFirstPage(state, commandLine, *view, url)) return MainWindowEnd::EarlyEnd;
-  bindBridge(*view, inputs.bridge, {state, view, inputs.applicationUrl, opener});
+  bindBridge(*view, inputs.bridge, {state, view, decideAppUrl, opener});
 
   // Everything (page loading, bridge calls, window events) is dispatched from
   // this one wait; closeApp, the close request and the early-end request wake
@@ -126,6 +153,8 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
       state.proxyDialogRequested = false;
       if (inputs.editProxySetting) inputs.editProxySetting();
     }
+    if (!state.laterStarts.empty() && !state.earlyEndRequested)
+      takeLaterStarts(state, *window, *view, appUrl);
   }
   // The window goes away here rather than staying on screen unserviced: a
   // dialog of the shutdown runs a nested loop, and bridge calls dispatched

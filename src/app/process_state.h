@@ -14,6 +14,7 @@
 #include "net/http_client.h"
 #include "oauth/oauth_provider.h"
 #include "platform/dialogs.h"
+#include "platform/single_instance.h"
 #include "platform/webview.h"
 #include "settings/preferences.h"
 
@@ -36,6 +37,8 @@ struct ProcessState {
   bool earlyEndRequested = false;
   std::string developerMode;  // "true" or empty
   std::string fileToOpen;     // consumed once by requestData
+  // Command lines of later starts of the client, for the loop's next pass.
+  std::vector<ForwardedStart> laterStarts;
 
   Catalogue catalogue = Catalogue::standard();
   LogWriter log;  // the receiver of writeLog while the client runs

@@ -14,9 +14,11 @@
 #include "app/client_window_inputs.h"
 #include "base/numbers.h"
 #include "platform/clock.h"
+#include "build_config.h"
 #include "platform/gui.h"
 #include "platform/host_platform.h"
 #include "platform/paths.h"
+#include "platform/single_instance.h"
 #include "platform/top_window.h"
 #include "settings/migration.h"
 #include "update/update_check.h"
@@ -123,7 +125,17 @@ int runClient(int argc, char** argv) {
     return 0;
   }
 
-  if (!initGui(&argc, &argv)) {
+  auto instance = SingleInstance::claim(config::kAppId);
+  if (instance->isLaterStart()) {
+    instance->handOver(argc, argv);
+    return 0;
+  }
+  instance->setReceiver([&state](ForwardedStart start) {
+    state.laterStarts.push_back(std::move(start));
+    wakeEventLoop();
+  });
+
+  if (!initGui(&argc, &argv, config::kAppId)) {
     std::fputs("velomark_client: no display available; run it under a desktop session or "
                "xvfb-run -a\n",
                stderr);
@@ -145,7 +157,9 @@ int runClient(int argc, char** argv) {
   if (state.developerMode == "true")
     writeLog("Detected TS_PLSKEYID and/or TS_CLKEYID. Turn on developerMode for getHostInfo call.");
 
-  if (runMainWindow(state, cmd, clientMainWindowInputs(state)) == MainWindowEnd::EarlyEnd) return 0;
+  MainWindowEnd end = runMainWindow(state, cmd, clientMainWindowInputs(state));
+  instance->setReceiver(nullptr);  // no window to hand a later start to any more
+  if (end == MainWindowEnd::EarlyEnd) return 0;
   shutDown(state);
   return 0;
 }

@@ -109,6 +109,14 @@ std::unique_ptr<TopWindow> TopWindow::create(const std::string& title, const Win
 
 WindowGeometry TopWindow::geometry() const { return impl_->geometry(); }
 
+void TopWindow::present(const std::string& activationToken) {
+  GtkWindow* window = GTK_WINDOW(impl_->window);
+  // The token's time stamp lets the window manager's focus-stealing
+  // prevention accept the raise, and the launcher's busy cursor ends.
+  if (!activationToken.empty()) gtk_window_set_startup_id(window, activationToken.c_str());
+  gtk_window_present(window);
+}
+
 GtkWidget* TopWindowNative::widget(const TopWindow& window) { return window.impl_->window; }
 
 }  // namespace vm

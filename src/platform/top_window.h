@@ -38,6 +38,10 @@ class TopWindow {
   TopWindow& operator=(const TopWindow&) = delete;
 
   WindowGeometry geometry() const;
+  // Brings the window to the front and gives it the keyboard focus (restored
+  // when minimised). activationToken is a launcher's startup id or Wayland
+  // activation token that allows it; empty when there is none.
+  void present(const std::string& activationToken);
 
  private:
   struct Impl;

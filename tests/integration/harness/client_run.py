@@ -1,6 +1,7 @@
 """Runs the client (or the test-only window host) under a private display
-with its own HOME, XDG_CONFIG_HOME and TMPDIR, a private D-Bus session and
-an xdg-open stand-in on PATH that records what it was asked to open.
+with its own HOME, XDG_CONFIG_HOME and TMPDIR, a private D-Bus session (or
+the session bus a test gives) and an xdg-open stand-in on PATH that records
+what it was asked to open.
 
 Everything the run starts lives in one process group that stop() ends, so
 no process (web and network processes, D-Bus daemon) is left behind."""
@@ -35,10 +36,14 @@ def wait_for(condition, timeout=30, what="condition", interval=0.05):
 
 class ClientRun:
     """One run of binary (the window host unless named) in folder; url, when
-    given, is the application URL the window host decides on (set_app_url)."""
+    given, is the application URL the window host decides on (set_app_url).
+    bus_address, when given, is the session bus the run uses instead of a
+    private one of its own."""
 
-    def __init__(self, display, folder: Path, binary=None, args=(), env=None, url=None):
+    def __init__(self, display, folder: Path, binary=None, args=(), env=None, url=None,
+                 bus_address=None):
         self.display = display
+        self.bus_address = bus_address
         self.folder = Path(folder)
         self.binary = Path(binary or window_host_binary())
         self.args = list(args)
@@ -83,13 +88,16 @@ class ClientRun:
             "VELOMARK_TEST_URL_FILE": str(self.url_file),
             "VELOMARK_TEST_LOG": str(self.log_file),
         })
+        if self.bus_address:
+            env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
         env.update(self.extra_env)
         return env
 
     def start(self):
         self.stdout = open(self.folder / "client_output.txt", "wb")
+        bus = [] if self.bus_address else ["dbus-run-session", "--"]
         self.proc = subprocess.Popen(
-            ["dbus-run-session", "--", str(self.binary), *self.args],
+            [*bus, str(self.binary), *self.args],
             env=self.environment(), cwd=self.folder, stdout=self.stdout, stderr=subprocess.STDOUT,
             stdin=subprocess.DEVNULL, start_new_session=True)
         return self

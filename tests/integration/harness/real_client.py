@@ -77,8 +77,8 @@ def application_servers(routes_by_host):
         yield servers
 
 
-def real_client(display, folder, args=(), env=None):
-    return ClientRun(display, folder, binary=client_binary(), args=args, env=env)
+def real_client(display, folder, args=(), env=None, bus_address=None):
+    return ClientRun(display, folder, binary=client_binary(), args=args, env=env, bus_address=bus_address)
 
 
 __all__ = ["application_servers", "app_routes", "page", "real_client", "loopback_application_port",

@@ -13,6 +13,7 @@ Xvfb chooses a free display number itself (-displayfd), so tests running
 side by side never collide; leaving the block stops the server.
 """
 
+import contextlib
 import ctypes
 import ctypes.util
 import os
@@ -159,6 +160,25 @@ class Xvfb:
         when the user clicks the close button (xdotool cannot)."""
         send_delete_window(self.display, int(window))
 
+    def focus_nothing(self):
+        """Takes the keyboard focus from every window, as when the user
+        turns to another program."""
+        with _open_display(self.display) as (x11, display):
+            x11.XSetInputFocus(display, 0, 0, 0)  # None, RevertToNone, CurrentTime
+            x11.XSync(display, 0)
+
+    def has_property(self, window, name):
+        """Whether window carries the X property name (e.g. _NET_WM_ICON)."""
+        with _open_display(self.display) as (x11, display):
+            count = ctypes.c_int(0)
+            atoms = x11.XListProperties(display, int(window), ctypes.byref(count))
+            try:
+                names = [_atom_name(x11, display, atoms[i]) for i in range(count.value)]
+            finally:
+                if atoms:
+                    x11.XFree(atoms)
+        return name.encode() in names
+
 
 def wait_until(condition, timeout, message, interval=0.05):
     deadline = time.monotonic() + timeout
@@ -182,7 +202,7 @@ class _Event(ctypes.Union):
     _fields_ = [("client", _ClientMessage), ("pad", ctypes.c_long * 24)]
 
 
-def send_delete_window(display_name, window):
+def _xlib():
     x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
     x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
@@ -190,11 +210,39 @@ def send_delete_window(display_name, window):
     x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
     x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
                                ctypes.POINTER(_Event)]
+    x11.XSetInputFocus.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_ulong]
+    x11.XListProperties.restype = ctypes.POINTER(ctypes.c_ulong)
+    x11.XListProperties.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_int)]
+    x11.XGetAtomName.restype = ctypes.c_void_p
+    x11.XGetAtomName.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XFree.argtypes = [ctypes.c_void_p]
+    x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
     x11.XFlush.argtypes = [ctypes.c_void_p]
     x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    return x11
+
+
+def _atom_name(x11, display, atom):
+    name = x11.XGetAtomName(display, atom)
+    try:
+        return ctypes.string_at(name)
+    finally:
+        x11.XFree(name)
+
+
+@contextlib.contextmanager
+def _open_display(display_name):
+    x11 = _xlib()
     display = x11.XOpenDisplay(display_name.encode())
     assert display, f"cannot open display {display_name}"
     try:
+        yield x11, display
+    finally:
+        x11.XCloseDisplay(display)
+
+
+def send_delete_window(display_name, window):
+    with _open_display(display_name) as (x11, display):
         event = _Event()
         event.client.type = 33  # ClientMessage
         event.client.window = window
@@ -204,5 +252,3 @@ def send_delete_window(display_name, window):
         event.client.data[1] = 0  # CurrentTime
         assert x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
         x11.XFlush(display)
-    finally:
-        x11.XCloseDisplay(display)

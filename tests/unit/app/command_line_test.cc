@@ -38,6 +38,29 @@ TEST(CommandLine, TableOfCases) {
   EXPECT_EQ(CommandLine::parse({}).value("l"), "");
 }
 
+TEST(CommandLine, FileOfALaterStartIsFoundFromItsWorkingFolder) {
+  const struct {
+    std::vector<std::string> params;
+    const char* workingFolder;
+    const char* expected;
+  } cases[] = {
+      {{}, "/home/me", ""},
+      {{"-l", "x.log"}, "/home/me", ""},
+      {{"-h", "a.tsf"}, "/home/me", ""},  // the value of h, not a file to open
+      {{"a.tsf"}, "/home/me", "/home/me/a.tsf"},
+      {{"mail/a.tsf", "b.tsf"}, "/home/me/", "/home/me/mail/a.tsf"},
+      {{"-i", "../a.tsf"}, "/home/me", "/home/me/../a.tsf"},
+      {{"-i/srv/a.tsf"}, "/home/me", "/srv/a.tsf"},
+      {{"/srv/a b.tsf"}, "/home/me", "/srv/a b.tsf"},
+      {{"a.tsf"}, "", "a.tsf"},
+      // The two are joined as at start-up; the joint path counts from the
+      // folder when the first one is relative.
+      {{"a", "-i", "b.tsf"}, "/w", "/w/ab.tsf"},
+  };
+  for (const auto& [params, folder, expected] : cases)
+    EXPECT_EQ(laterStartFileToOpen(params, folder), expected) << (params.empty() ? "" : params[0]);
+}
+
 TEST(CommandLine, UsageTextIsExact) {
   EXPECT_EQ(usageText(),
             "velomark_client usage:\n"
