@@ -147,7 +147,7 @@ int download(const std::vector<std::string>& args, int* argc, char*** argv) {
       return usage();
   }
   if (url.empty()) return usage();
-  if (!framesFile.empty() && !vm::initGui(argc, argv)) {
+  if (!framesFile.empty() && !vm::initGui(argc, argv, "update_probe")) {
     std::fputs("update_probe: --indicator needs a display\n", stderr);
     return 1;
   }
