@@ -69,7 +69,8 @@ struct TlsChoice {
 TlsChoice tlsChoiceFor(std::string_view security, std::string_view serverUrl);
 
 // The fields of the normalised list that become envelope recipients: the
-// first 255 comma-separated fields, empty ones skipped, blanks kept.
+// first 255 comma-separated fields without blanks at both ends, empty ones
+// skipped.
 std::vector<std::string> envelopeRecipients(std::string_view normalisedList);
 
 // "Please view this message..." when textBody is empty; CR LF appended.
