@@ -58,7 +58,9 @@ inline constexpr std::int32_t kUnsafeFieldCode = CURLE_BAD_FUNCTION_ARGUMENT;
 // A failed transfer carries libcurl's code and text; a refused field
 // kUnsafeFieldCode and the field's name; a failed sign-in CURLE_AUTH_ERROR
 // and "ERROR: " with the sign-in's message. When no libcurl handle can be
-// made, the failure has neither code nor text (the log says why).
+// made, the failure has neither code nor text (the log says why). Connecting
+// may take kHttpConnectTimeoutMs; a connection that carries no data for 60
+// seconds ends the transfer with CURLE_OPERATION_TIMEDOUT.
 Status transferMail(MailRequest& request, const TransferSetup& setup);
 
 // The transfer-option values of the security table.
