@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-#include "base/log.h"
 #include "base/base64.h"
+#include "base/log.h"
 #include "files/file_io.h"
 #include "platform/dialogs.h"
 #include "platform/file.h"

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <string_view>
 
-#include "base/log.h"
 #include "base/base64.h"
+#include "base/log.h"
 #include "platform/file.h"
 
 namespace vm {

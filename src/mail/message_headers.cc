@@ -44,7 +44,8 @@ std::string encodedWords(std::string_view name) {
   std::string out;
   while (!name.empty()) {
     std::size_t take = std::min(name.size(), kEncodedWordBytes);
-    while (take < name.size() && take > 1 && (static_cast<unsigned char>(name[take]) & 0xC0) == 0x80)
+    while (take < name.size() && take > 1 &&
+           (static_cast<unsigned char>(name[take]) & 0xC0) == 0x80)
       --take;
     if (!out.empty()) out += ' ';
     out += "=?UTF-8?B?" + base64Encode(name.substr(0, take)) + "?=";

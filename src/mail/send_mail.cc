@@ -4,8 +4,8 @@
 #include <optional>
 #include <utility>
 
-#include "base/log.h"
 #include "base/base64.h"
+#include "base/log.h"
 #include "files/file_io.h"
 #include "mail/address_book.h"
 #include "mail/desktop_mail.h"

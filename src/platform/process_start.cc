@@ -61,11 +61,11 @@ Result<std::optional<int>> runAndWait(const std::string& program,
   std::vector<gchar*> argv = argumentVector(program, args);
   GError* raw = nullptr;
   GPid pid = 0;
-  gboolean ok = g_spawn_async(
-      nullptr, argv.data(), nullptr,
-      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
-                               G_SPAWN_STDIN_FROM_DEV_NULL),
-      nullptr, nullptr, &pid, &raw);
+  gboolean ok =
+      g_spawn_async(nullptr, argv.data(), nullptr,
+                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                             G_SPAWN_STDIN_FROM_DEV_NULL),
+                    nullptr, nullptr, &pid, &raw);
   ErrorHandle error(raw);
   if (!ok) return fail(error ? error->message : "cannot start " + program);
 
@@ -80,7 +80,8 @@ Result<std::optional<int>> runAndWait(const std::string& program,
   }
   // Still running (a mail program that xdg-email runs in the foreground, for
   // one): the main loop reaps it whenever it ends.
-  g_child_watch_add(pid, [](GPid child, gint, gpointer) { g_spawn_close_pid(child); }, nullptr);
+  g_child_watch_add(
+      pid, [](GPid child, gint, gpointer) { g_spawn_close_pid(child); }, nullptr);
   return std::optional<int>();
 }
 

@@ -1,8 +1,9 @@
+#include "app/main_window.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "app/main_window.h"
 #include "app/process_state.h"
 #include "app/window_commands.h"
 #include "support/log_capture.h"

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <regex>
 
-#include "diag/log_writer.h"
 #include "base/base64.h"
+#include "diag/log_writer.h"
 #include "files/file_io.h"
-#include "support/recording_dialogs.h"
 #include "support/log_capture.h"
+#include "support/recording_dialogs.h"
 #include "support/temp_dir.h"
 
 namespace vm {
@@ -100,9 +100,14 @@ TEST_F(FilesTest, OpenFileNeverFollowsASymbolicLink) {
 TEST_F(FilesTest, OpenFileRefusesBadArguments) {
   // A NUL byte would cut the name short (and reach the log raw); a line
   // break, also one in a folder part, is no part of a name to open.
-  const char* cases[] = {R"(["a"])",          R"(["", "YWJj"])",          R"(["a", ""])",
-                         R"(["dir/", "YWJj"])", R"(["..", "YWJj"])",        R"(["a\u0000b.txt", "YWJj"])",
-                         R"(["a.txt\n", "YWJj"])", R"(["x\r\ny/a.txt", "YWJj"])"};
+  const char* cases[] = {R"(["a"])",
+                         R"(["", "YWJj"])",
+                         R"(["a", ""])",
+                         R"(["dir/", "YWJj"])",
+                         R"(["..", "YWJj"])",
+                         R"(["a\u0000b.txt", "YWJj"])",
+                         R"(["a.txt\n", "YWJj"])",
+                         R"(["x\r\ny/a.txt", "YWJj"])"};
   for (const char* args : cases) openFileCommand(dialogs, open, tempFiles, dir.path(), args);
   EXPECT_TRUE(opened.empty());
   EXPECT_TRUE(tempFiles.empty());

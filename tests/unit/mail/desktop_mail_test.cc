@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "base/text.h"
 #include "diag/log_writer.h"
 #include "mail/html_to_text.h"
 #include "support/log_capture.h"
@@ -64,19 +65,24 @@ class DesktopMailTest : public ::testing::Test {
   // A stand-in "xdg-email" that keeps its arguments (each ended by a NUL
   // byte) and a copy of the file it is to attach, then ends with status.
   void installXdgEmail(int status) {
-    std::string path = bin_ + "xdg-email";
-    test::writeFile(path, "#!/bin/sh\nprintf '%s\\0' \"$@\" > '" + copies_ + "args'\n"
-                          "while [ $# -gt 0 ]; do\n"
-                          "  [ \"$1\" = --attach ] && cp \"$2\" '" + copies_ + "attached'\n"
-                          "  shift\n"
-                          "done\n"
-                          "exit " + std::to_string(status) + "\n");
+    const std::string path = bin_ + "xdg-email";
+    const std::string script =
+        "#!/bin/sh\n"
+        "printf '%s\\0' \"$@\" > 'COPIES/args'\n"
+        "while [ $# -gt 0 ]; do\n"
+        "  [ \"$1\" = --attach ] && cp \"$2\" 'COPIES/attached'\n"
+        "  shift\n"
+        "done\n"
+        "exit STATUS\n";
+    test::writeFile(path, replaceAll(replaceAll(script, "COPIES/", copies_), "STATUS",
+                                     std::to_string(status)));
     chmod(path.c_str(), 0755);
   }
   std::vector<std::string> xdgEmailCall() const {
     std::vector<std::string> args;
     const std::string recorded = test::readFile(copies_ + "args");
-    for (std::size_t pos = 0, end; (end = recorded.find('\0', pos)) != std::string::npos; pos = end + 1)
+    for (std::size_t pos = 0, end; (end = recorded.find('\0', pos)) != std::string::npos;
+         pos = end + 1)
       args.push_back(recorded.substr(pos, end - pos));
     return args;
   }
@@ -179,9 +185,9 @@ TEST_F(DesktopMailTest, WithoutOsascriptTheScriptHandOffFailsAndLeavesNoScript) 
   EXPECT_EQ(log(), "");
   std::smatch m;
   const std::string message = handedOff.message();
-  ASSERT_TRUE(std::regex_match(
-      message, m,
-      std::regex("Execution of 'osascript' failed\\. Params: ' \"(.*sendMacMail_[A-Za-z0-9]{4}\\.scpt)\"'")))
+  ASSERT_TRUE(std::regex_match(message, m,
+                               std::regex("Execution of 'osascript' failed\\. Params: ' "
+                                          "\"(.*sendMacMail_[A-Za-z0-9]{4}\\.scpt)\"'")))
       << message;
   EXPECT_EQ(m[1].str().rfind(tmp_, 0), 0u);
   // Nothing would ever read the script, and it holds the message.
@@ -193,19 +199,26 @@ TEST(XdgEmailArguments, EachRecipientIsAToValue) {
     std::string recipients, subject, body, attachment;
     std::vector<std::string> args;
   } cases[] = {
-      {"a@x.org; b@y.org", "Hi", "Body\r\n", "/tmp/r.pdf",
+      {"a@x.org; b@y.org",
+       "Hi",
+       "Body\r\n",
+       "/tmp/r.pdf",
        {"--utf8", "--subject", "Hi", "--body", "Body\r\n", "--attach", "/tmp/r.pdf", "--to",
         "a@x.org", "--to", "b@y.org"}},
       // No option with an empty value, which xdg-email refuses.
       {"a@x.org", "", "", "", {"--utf8", "--to", "a@x.org"}},
       // Recipient texts that xdg-email would read as an option or as a whole
       // mailto: address with fields of its own stay values of --to.
-      {"--help, mailto:a@x.org?attach=/etc/shadow", "s", "", "",
+      {"--help, mailto:a@x.org?attach=/etc/shadow",
+       "s",
+       "",
+       "",
        {"--utf8", "--subject", "s", "--to", "--help", "--to", "mailto:a@x.org?attach=/etc/shadow"}},
       {";,", "s", "", "", {"--utf8", "--subject", "s"}},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(xdgEmailArguments(c.recipients, c.subject, c.body, c.attachment), c.args) << c.recipients;
+    EXPECT_EQ(xdgEmailArguments(c.recipients, c.subject, c.body, c.attachment), c.args)
+        << c.recipients;
 }
 
 TEST_F(DesktopMailTest, WithoutOsascriptTheMailProgramGetsTheMessageThroughXdgEmail) {
@@ -216,10 +229,9 @@ TEST_F(DesktopMailTest, WithoutOsascriptTheMailProgramGetsTheMessageThroughXdgEm
   EXPECT_TRUE(handedOff) << handedOff.message();
   const std::string path = tmp_ + "report.pdf";
   EXPECT_EQ(tempFiles, std::vector<std::string>{path});
-  EXPECT_EQ(xdgEmailCall(),
-            (std::vector<std::string>{"--utf8", "--subject", "Report", "--body", htmlToText(kHtml),
-                                      "--attach", path, "--to", "a@b.example", "--to",
-                                      "c@d.example"}));
+  EXPECT_EQ(xdgEmailCall(), (std::vector<std::string>{"--utf8", "--subject", "Report", "--body",
+                                                      htmlToText(kHtml), "--attach", path, "--to",
+                                                      "a@b.example", "--to", "c@d.example"}));
   // The attachment was in place, private, while the mail program took it.
   EXPECT_EQ(test::readFile(copies_ + "attached"), std::string("%PDF\0bytes", 10));
   EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
@@ -231,14 +243,17 @@ TEST_F(DesktopMailTest, AMailProgramThatCannotBeOpenedIsAFailure) {
   std::vector<std::string> tempFiles;
   Status missing = sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::nullopt, tempFiles);
   ASSERT_FALSE(missing);
-  EXPECT_TRUE(missing.message().starts_with("xdg-email could not be started: ")) << missing.message();
+  EXPECT_TRUE(missing.message().starts_with("xdg-email could not be started: "))
+      << missing.message();
 
   installXdgEmail(3);
   Status failed = sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::nullopt, tempFiles);
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.message(), "xdg-email ended with exit status 3");
-  EXPECT_EQ(log(), "ERROR: Failed to open the mail program: " + missing.message() + "\r\n"
-                   "ERROR: Failed to open the mail program: xdg-email ended with exit status 3\r\n");
+  EXPECT_EQ(log(),
+            "ERROR: Failed to open the mail program: " + missing.message() +
+                "\r\n"
+                "ERROR: Failed to open the mail program: xdg-email ended with exit status 3\r\n");
 }
 
 TEST_F(DesktopMailTest, StandInOsascriptRunsTheScriptWhichIsDeletedAfterTheWait) {
@@ -280,8 +295,8 @@ TEST_F(DesktopMailTest, SendMailDesktopPathWithoutUsableAttachment) {
       sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::string("data"), tempFiles));
   EXPECT_TRUE(tempFiles.empty());
   // An empty attachment is written and registered, but not attached.
-  EXPECT_FALSE(sendMailToDesktop("a@b.example", "s", "<p>x</p>", "empty.txt", std::string(),
-                                 tempFiles));
+  EXPECT_FALSE(
+      sendMailToDesktop("a@b.example", "s", "<p>x</p>", "empty.txt", std::string(), tempFiles));
   EXPECT_EQ(tempFiles, std::vector<std::string>{tmp_ + "empty.txt"});
   EXPECT_EQ(fs::file_size(tmp_ + "empty.txt"), 0u);
 }

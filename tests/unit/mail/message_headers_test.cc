@@ -145,7 +145,8 @@ TEST(MailboxAddress, TheAddressAloneForTheEnvelope) {
       {"Alice <alice@example.org", "Alice <alice@example.org"},
       {"", ""},
   };
-  for (const auto& [mailbox, address] : cases) EXPECT_EQ(mailboxAddress(mailbox), address) << mailbox;
+  for (const auto& [mailbox, address] : cases)
+    EXPECT_EQ(mailboxAddress(mailbox), address) << mailbox;
 }
 
 TEST(HeaderMailbox, ANameThatIsNotAsciiBecomesEncodedWords) {

@@ -34,7 +34,10 @@ class SendMailTest : public ::testing::Test {
     prefs.writeSetting("smtp_login", "me@example.org", kWebAppGroup);
   }
   std::string send(const char* args = kMail) {
-    SendMailContext context{prefs, book, tempFiles, dir.path(),
+    SendMailContext context{prefs,
+                            book,
+                            tempFiles,
+                            dir.path(),
                             [this](const std::string& provider, const std::string&) {
                               signIns.push_back(provider);
                               return Result<std::string>(fail("the user said no"));
@@ -55,8 +58,7 @@ TEST_F(SendMailTest, OnlyAMissingOrDamagedPasswordStopsASend) {
   const std::string signInRefused =
       "\"Error during sending: ERROR: the user said no (CurlError 94)\"";
   // Past the password check, an http URL is refused before any connection.
-  const std::string schemeRefused =
-      "\"Error during sending: Unsupported protocol (CurlError 1)\"";
+  const std::string schemeRefused = "\"Error during sending: Unsupported protocol (CurlError 1)\"";
   const struct {
     const char* security;
     std::optional<std::string> stored;  // nullopt: no "smtp_passwd" at all

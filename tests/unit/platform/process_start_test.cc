@@ -41,16 +41,14 @@ TEST(RunAndWait, AProgramStillRunningAtTheLimitIsLeftToRun) {
   EXPECT_FALSE(ended->has_value());
   // It was not ended at the limit: it goes on and does its work.
   struct stat st;
-  for (int i = 0; i < 500 && stat(mark.c_str(), &st) != 0; ++i)
-    std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 500 && stat(mark.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(stat(mark.c_str(), &st), 0);
 }
 
 TEST(RunAndWait, AProgramThatIsNotInstalledFails) {
   Result<std::optional<int>> ended = runAndWait("velomark-no-such-program", {}, 1s);
   ASSERT_FALSE(ended);
-  EXPECT_NE(ended.message().find("velomark-no-such-program"), std::string::npos)
-      << ended.message();
+  EXPECT_NE(ended.message().find("velomark-no-such-program"), std::string::npos) << ended.message();
   EXPECT_FALSE(programOnPath("velomark-no-such-program"));
   EXPECT_TRUE(programOnPath("sh"));
 }
