@@ -18,17 +18,44 @@ PACKAGES=(
   gtk-update-icon-cache libglib2.0-bin libfile-mimeinfo-perl
 )
 
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
 missing=()
 for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
+  installed "$p" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+need_postfix=0
+installed postfix || need_postfix=1
+[ ${#missing[@]} -eq 0 ] && [ "$need_postfix" -eq 0 ] && exit 0
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Postfix: the tests against a real mail server start private instances of
+# it on ports of their own. Installing it asks no question ("Local only"),
+# never replaces a mail server the machine already has (--no-remove), and
+# leaves no system Postfix running that the machine did not have before.
+if [ "$need_postfix" -eq 1 ]; then
+  echo "Installing: postfix"
+  printf '%s\n' "postfix postfix/main_mailer_type select Local only" \
+    "postfix postfix/mailname string localhost.localdomain" | $SUDO debconf-set-selections
+  if $SUDO apt-get install -y -qq --no-install-recommends --no-remove postfix >/dev/null; then
+    if [ -d /run/systemd/system ]; then
+      $SUDO systemctl disable --now postfix.service >/dev/null 2>&1 || true
+    else
+      $SUDO invoke-rc.d postfix stop >/dev/null 2>&1 || true
+      $SUDO update-rc.d postfix disable >/dev/null 2>&1 || true
+    fi
+  else
+    echo "WARNING: postfix was not installed (it would replace this machine's mail server);" \
+      "the tests against Postfix will fail" >&2
+  fi
+fi

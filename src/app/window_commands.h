@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "base/bridge_json.h"
 
@@ -20,9 +21,15 @@ BridgeAnswer closeAppCommand(ProcessState& state, const std::string& argsJson);
 BridgeAnswer reloadCommand(WebView& view, const std::function<std::string()>& applicationUrl,
                            const std::string& offlinePage, const std::string& argsJson);
 
-// Exactly one argument: the address, handed to opener as it is (a non-string
-// element gives empty text).
+// Exactly one argument: the address, handed to opener as it is when it is
+// an http, https or mailto address (isOpenableAddress); anything else (a
+// non-string element gives empty text) is logged as refused and not opened.
 BridgeAnswer openURLCommand(const std::function<void(const std::string&)>& opener,
                             const std::string& argsJson);
+
+// An address that openURL hands to the system: "http://", "https://" or
+// "mailto:" (letters in either case) in front, and no control character.
+// Files, other schemes and texts the opener would read as options are not.
+bool isOpenableAddress(std::string_view address);
 
 }  // namespace vm

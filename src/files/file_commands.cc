@@ -1,10 +1,9 @@
 #include "files/file_commands.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <string_view>
 
-#include "base/log.h"
 #include "base/base64.h"
+#include "base/log.h"
 #include "files/file_io.h"
 #include "platform/dialogs.h"
 #include "platform/file.h"
@@ -17,11 +16,13 @@ std::string scriptStringLiteral(const std::string& text) {
   return Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-// An existing file at path is replaced; a symbolic link is removed, never followed.
-bool clearTemporaryPath(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return true;
-  return ::unlink(path.c_str()) == 0;
+// fileName is the file part of the page's name. "." and ".." would name the
+// temporary folder or its parent, not a file in it; a NUL byte would cut the
+// name short on its way to the file system, and a line break has no place in
+// a name the page means to open (nor in the log lines that carry it).
+bool isUsableName(const std::string& pageName, const std::string& fileName) {
+  return !fileName.empty() && fileName != "." && fileName != ".." &&
+         pageName.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos;
 }
 }  // namespace
 
@@ -58,23 +59,24 @@ BridgeAnswer openFileCommand(Dialogs& dialogs, const SystemOpener& open,
                              const std::string& argsJson) {
   auto args = bridgeArgsExactly(argsJson, 2, "ERROR: openB64File had wrong parameter count!");
   if (!args) return std::nullopt;
-  std::string name = fileNamePart(settingValueText((*args)[0]));
+  const std::string pageName = settingValueText((*args)[0]);
+  std::string name = fileNamePart(pageName);
   std::string data = settingValueText((*args)[1]);
-  // "." and ".." would name the temporary folder or its parent, not a file in it.
-  if (name.empty() || name == "." || name == ".." || data.empty()) {
+  if (!isUsableName(pageName, name) || data.empty()) {
     writeLog("ERROR: openB64File had invalid/empty parameters!");
     return std::nullopt;
   }
   std::string bytes = base64DecodeSkippingJunk(data);
   writeLog("openB64File attachment size " + std::to_string(bytes.size()) + " bytes");
-  std::string path = tempFolder + name;
-  if (!clearTemporaryPath(path)) {
+  Result<std::string> created = createTemporaryFile(tempFolder, name);
+  if (!created && created.failure().code == kNameBlocked) {
+    const std::string path = tempFolder + name;
     writeLog("ERROR: Failed to delete existing temporary file [" + path + "]. Cannot save!");
     dialogs.showError("Failed to delete existing temporary file " + path + ". Cannot save!");
     return std::nullopt;
   }
-  // Created here and now, so nothing placed under the name in the meantime is written to.
-  if (!openPrivateFile(path, PrivateOpen::Exclusive)) return std::nullopt;
+  if (!created) return std::nullopt;
+  const std::string& path = *created;
   if (!writeWholeFile(path, bytes.data(), bytes.size())) return std::nullopt;
   tempFiles.push_back(path);
   writeLog("openB64File running [" + path + "]");

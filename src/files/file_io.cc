@@ -3,8 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "base/log.h"
+#include <cerrno>
+#include <string_view>
+
 #include "base/base64.h"
+#include "base/log.h"
 #include "platform/file.h"
 
 namespace vm {
@@ -39,6 +42,31 @@ bool writeWholeFile(const std::string& path, const char* buffer, std::size_t len
     return false;
   }
   return true;
+}
+
+Result<std::string> createTemporaryFile(const std::string& folder, const std::string& name) {
+  if (name.empty() || name == "." || name == ".." ||
+      name.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
+    return fail("not a file name [" + name + "]", EINVAL);
+  const std::string path = folder + name;
+  switch (nameHolder(path)) {
+    case NameHolder::Folder:
+      return fail(path + ": a folder holds the name", kNameBlocked);
+    case NameHolder::Foreign:
+      return createPrivateFileBeside(path);
+    case NameHolder::OwnFileOrLink:
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        return fail(path + ": cannot be removed", kNameBlocked);
+      break;
+    case NameHolder::Nothing:
+      break;
+  }
+  Result<FileDescriptor> created = openPrivateFile(path, PrivateOpen::Exclusive);
+  // Someone took the name since it was looked at: go beside it.
+  if (!created && created.failure().code == EEXIST) return createPrivateFileBeside(path);
+  if (!created) return created.failure();
+  if (Status closed = created->close(); !closed) return closed.failure();
+  return path;
 }
 
 std::string fileNamePart(const std::string& path) {

@@ -10,6 +10,8 @@
 #include "base/log.h"
 #include "files/file_io.h"
 #include "mail/html_to_text.h"
+#include "mail/message_headers.h"
+#include "mail/smtp_transfer.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/process_start.h"
@@ -174,22 +176,52 @@ Status sendWithDesktopMail(const std::string& recipients, const std::string& cc,
   return {};
 }
 
-void sendMailToDesktop(const std::string& recipients, const std::string& subject,
-                       const std::string& htmlBody, const std::string& attachmentName,
-                       const std::optional<std::string>& attachmentBytes,
-                       std::vector<std::string>& tempFiles) {
+std::vector<std::string> xdgEmailArguments(const std::string& recipients,
+                                           const std::string& subject, const std::string& body,
+                                           const std::string& attachmentPath) {
+  // xdg-email refuses an option with an empty value.
+  std::vector<std::string> args{"--utf8"};
+  if (!subject.empty()) args.insert(args.end(), {"--subject", subject});
+  if (!body.empty()) args.insert(args.end(), {"--body", body});
+  if (!attachmentPath.empty()) args.insert(args.end(), {"--attach", attachmentPath});
+  for (const std::string& address : envelopeRecipients(normaliseRecipients(recipients)))
+    args.insert(args.end(), {"--to", address});
+  return args;
+}
+
+Status sendWithMailProgram(const std::string& recipients, const std::string& subject,
+                           const std::string& htmlBody, const std::string& attachmentPath) {
+  const std::vector<std::string> args =
+      xdgEmailArguments(recipients, subject, htmlToText(htmlBody), attachmentPath);
+  Result<std::optional<int>> ended = runAndWait("xdg-email", args, kMailProgramWait);
+  if (!ended) return fail("xdg-email could not be started: " + ended.message());
+  if (!ended->has_value() || **ended == 0) return {};
+  return fail("xdg-email ended with exit status " + std::to_string(**ended));
+}
+
+Status sendMailToDesktop(const std::string& recipients, const std::string& subject,
+                         const std::string& htmlBody, const std::string& attachmentName,
+                         const std::optional<std::string>& attachmentBytes,
+                         std::vector<std::string>& tempFiles) {
   std::string path;
-  bool written = false;
-  if (attachmentBytes) {
-    path = tempFolder() + attachmentName;
-    // Only a file this call wrote is registered: an empty name would register
-    // the temporary folder itself, and a failed write someone else's file.
-    written = !attachmentName.empty() && attachmentName != "." && attachmentName != ".." &&
-              writeWholeFile(path, attachmentBytes->data(), attachmentBytes->size());
+  // An empty name would make the temporary folder itself the attachment.
+  if (attachmentBytes && !attachmentName.empty()) {
+    Result<std::string> created = createTemporaryFile(tempFolder(), attachmentName);
+    if (!created) {
+      writeLog("Unable to open new file [" + tempFolder() + attachmentName + "]");
+    } else if (writeWholeFile(*created, attachmentBytes->data(), attachmentBytes->size())) {
+      path = *created;
+      tempFiles.push_back(path);
+    }
   }
-  if (Status handedOff = sendWithDesktopMail(recipients, "", subject, htmlBody, path); !handedOff)
-    writeLog(handedOff.message());
-  if (written) tempFiles.push_back(path);
+  if (programOnPath("osascript")) {
+    if (Status handedOff = sendWithDesktopMail(recipients, "", subject, htmlBody, path); !handedOff)
+      writeLog(handedOff.message());
+    return {};
+  }
+  Status opened = sendWithMailProgram(recipients, subject, htmlBody, path);
+  if (!opened) writeLog("ERROR: Failed to open the mail program: " + opened.message());
+  return opened;
 }
 
 }  // namespace vm

@@ -1,8 +1,9 @@
-// Hand-off of a message to the desktop mail application: an AppleScript
-// file filled from a fixed template, run by "osascript". Useful on macOS
-// only; elsewhere the start fails and is logged.
+// Hand-off of a message to the desktop mail application: where "osascript"
+// is found, an AppleScript file filled from a fixed template, run by it;
+// everywhere else the user's own mail program, opened through xdg-email.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -37,13 +38,36 @@ std::string desktopMailScript(const std::string& recipients, const std::string& 
 // AppleScript string escaping of the hand-off.
 std::string escapeForScript(std::string_view value);
 
+// How long the hand-off waits for xdg-email to end. Some desktops have it
+// run the mail program in the foreground; one still running after this has
+// opened it.
+inline constexpr std::chrono::milliseconds kMailProgramWait{10000};
+
+// The arguments of xdg-email for one message: UTF-8 texts, the subject, the
+// body (when not empty), the attachment (when there is one) and each
+// recipient of the list (separated by "," or ";", blanks at both ends
+// dropped) as a --to value, so that no recipient text is read as an option
+// or as a mailto: address with fields of its own.
+std::vector<std::string> xdgEmailArguments(const std::string& recipients,
+                                           const std::string& subject, const std::string& body,
+                                           const std::string& attachmentPath);
+
+// Opens the user's mail program with the message through xdg-email, the body
+// as htmlToText of the HTML body, and waits for xdg-email's exit status.
+// Fails with the reason when it cannot be started or ends with another
+// status than 0.
+Status sendWithMailProgram(const std::string& recipients, const std::string& subject,
+                           const std::string& htmlBody, const std::string& attachmentPath);
+
 // The sendMail command's desktop path. attachmentName is already reduced to
-// its file part; with attachment bytes they are written to the temporary
-// folder under that name and the file is registered in tempFiles for
-// deletion at shutdown. The hand-off's outcome is only logged.
-void sendMailToDesktop(const std::string& recipients, const std::string& subject,
-                       const std::string& htmlBody, const std::string& attachmentName,
-                       const std::optional<std::string>& attachmentBytes,
-                       std::vector<std::string>& tempFiles);
+// its file part; with attachment bytes they are written to a new private
+// file in the temporary folder (createTemporaryFile), which is registered in
+// tempFiles for deletion at shutdown. With "osascript" on PATH the script
+// hand-off runs and its outcome is only logged; otherwise the mail program
+// is opened and a failure is logged and returned.
+Status sendMailToDesktop(const std::string& recipients, const std::string& subject,
+                         const std::string& htmlBody, const std::string& attachmentName,
+                         const std::optional<std::string>& attachmentBytes,
+                         std::vector<std::string>& tempFiles);
 
 }  // namespace vm

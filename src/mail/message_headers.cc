@@ -1,7 +1,9 @@
 #include "mail/message_headers.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "base/base64.h"
 #include "base/text.h"
@@ -24,6 +26,54 @@ bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::s
 
 // RFC 5322's limit for one line of a header; servers refuse or cut longer ones.
 constexpr std::size_t kMaxHeaderLine = 998;
+
+// RFC 2047 allows 75 characters per encoded word: "=?UTF-8?B?" and "?=" take
+// 12, and 45 bytes give 60 Base64 characters.
+constexpr std::size_t kEncodedWordBytes = 45;
+
+bool isPlainAscii(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// The name as words of at most kEncodedWordBytes, each cut before a UTF-8
+// continuation byte so that no character is split across two words.
+std::string encodedWords(std::string_view name) {
+  std::string out;
+  while (!name.empty()) {
+    std::size_t take = std::min(name.size(), kEncodedWordBytes);
+    while (take < name.size() && take > 1 &&
+           (static_cast<unsigned char>(name[take]) & 0xC0) == 0x80)
+      --take;
+    if (!out.empty()) out += ' ';
+    out += "=?UTF-8?B?" + base64Encode(name.substr(0, take)) + "?=";
+    name.remove_prefix(take);
+  }
+  return out;
+}
+
+// A quoted display name without its quotes and quoting backslashes.
+std::string unquoted(std::string_view name) {
+  if (name.size() < 2 || name.front() != '"' || name.back() != '"') return std::string(name);
+  std::string out;
+  for (std::size_t i = 1; i + 1 < name.size(); ++i) {
+    if (name[i] == '\\' && i + 2 < name.size()) ++i;
+    out += name[i];
+  }
+  return out;
+}
+
+// Where "<address>" stands in a mailbox text: the last "<" and the ">"
+// after it; npos for both when there is no such pair.
+std::pair<std::size_t, std::size_t> angleBrackets(std::string_view mailbox) {
+  const std::size_t open = mailbox.rfind('<');
+  if (open == std::string_view::npos) return {open, open};
+  const std::size_t close = mailbox.find('>', open);
+  if (close == std::string_view::npos) return {close, close};
+  return {open, close};
+}
 
 }  // namespace
 
@@ -102,13 +152,27 @@ std::string senderDomain(std::string_view sender) {
   return std::string(rest.substr(0, rest.find('@')));
 }
 
+std::string mailboxAddress(std::string_view mailbox) {
+  const auto [open, close] = angleBrackets(mailbox);
+  if (open == std::string_view::npos) return std::string(mailbox);
+  return std::string(trimBlanks(mailbox.substr(open + 1, close - open - 1)));
+}
+
+std::string headerMailbox(std::string_view mailbox) {
+  const auto [open, close] = angleBrackets(mailbox);
+  if (open == std::string_view::npos) return std::string(mailbox);
+  const std::string_view name = trimBlanks(mailbox.substr(0, open));
+  if (name.empty() || isPlainAscii(name)) return std::string(mailbox);
+  return encodedWords(unquoted(name)) + " " + std::string(mailbox.substr(open));
+}
+
 std::vector<std::string> messageHeaderLines(const HeaderFields& f) {
   return {
       "Date: " + f.date,
       foldAddressLine("To: " + f.recipients),
-      "From: " + f.sender,
-      "Reply-To: " + f.replyTo,
-      "Message-ID: <" + f.identifier + "@" + senderDomain(f.sender) + ">",
+      "From: " + headerMailbox(f.sender),
+      "Reply-To: " + headerMailbox(f.replyTo),
+      "Message-ID: <" + f.identifier + "@" + senderDomain(mailboxAddress(f.sender)) + ">",
       "Subject: " + encodeSubject(f.subject),
   };
 }

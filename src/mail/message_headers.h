@@ -29,6 +29,18 @@ std::string formatDateHeaderAt(std::time_t when);
 // empty when there is no "@".
 std::string senderDomain(std::string_view sender);
 
+// The address alone of a mailbox text such as "Alice <alice@example.org>":
+// the text between the last "<" and the ">" after it, without blanks at both
+// ends; the whole text when there is no such pair. SMTP commands take the
+// address only.
+std::string mailboxAddress(std::string_view mailbox);
+
+// A mailbox text as it goes into a header line, which must stay 7-bit: a
+// display name in front of "<address>" that is not plain ASCII becomes RFC
+// 2047 encoded words (UTF-8, Base64; enclosing double quotes dropped first).
+// Every other text stays as it is.
+std::string headerMailbox(std::string_view mailbox);
+
 struct HeaderFields {
   std::string date;        // formatDateHeader()
   std::string recipients;  // normalised list
@@ -45,7 +57,9 @@ struct HeaderFields {
 std::string foldAddressLine(const std::string& line);
 
 // Date, To, From, Reply-To, Message-ID, Subject: in this order, each one line
-// without line ending; only a To line too long for one line is folded.
+// without line ending; only a To line too long for one line is folded. From
+// and Reply-To hold headerMailbox of their fields; the Message-ID's domain is
+// that of the sender's address.
 std::vector<std::string> messageHeaderLines(const HeaderFields& fields);
 
 // The first of sender, reply address and recipients that holds a CR or LF,

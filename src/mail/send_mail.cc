@@ -2,12 +2,14 @@
 
 #include <climits>
 #include <optional>
+#include <utility>
 
-#include "base/log.h"
 #include "base/base64.h"
+#include "base/log.h"
 #include "files/file_io.h"
 #include "mail/address_book.h"
 #include "mail/desktop_mail.h"
+#include "mail/message_headers.h"
 #include "settings/device_identity.h"
 #include "settings/preferences.h"
 #include "settings/secret_protection.h"
@@ -26,6 +28,10 @@ std::optional<MailArguments> readArguments(const std::string& argsJson) {
   const Json& a = *args;
   return MailArguments{jsonStringOrEmpty(a[0]), jsonStringOrEmpty(a[1]), jsonStringOrEmpty(a[2]),
                        jsonStringOrEmpty(a[3]), jsonStringOrEmpty(a[4]), jsonStringOrEmpty(a[5])};
+}
+
+bool isSignInSecurity(const std::string& security) {
+  return security == "google" || security == "ms";
 }
 
 }  // namespace
@@ -62,8 +68,11 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
   if (reply.empty()) reply = sender;
 
   if (prefs.readSetting("useMacMail", "", kWebAppGroup) == "true") {
-    sendMailToDesktop(args->recipients, args->subject, args->htmlBody, attachmentName,
-                      attachmentBytes, context.tempFiles);
+    Status handedOff = sendMailToDesktop(args->recipients, args->subject, args->htmlBody,
+                                         attachmentName, attachmentBytes, context.tempFiles);
+    if (!handedOff)
+      return jsonStringAnswer("Error: The mail program could not be opened (" +
+                              handedOff.message() + ")");
     return jsonStringAnswer("");
   }
   if (server.empty() || sender.empty())
@@ -88,14 +97,21 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
   request.serverUrl = prefs.readSetting("smtp_server", "", kWebAppGroup);
   if (security != "none") {
     request.login = login;
-    request.password = unprotectText(prefs.readSetting("smtp_passwd", "", kWebAppGroup),
-                                     deviceIdentifier(prefs));
-    // A missing or undecodable stored password must not end the client (and
-    // lose the message the user is writing): the page is told instead.
-    if (request.password.empty()) {
-      writeLog("ERROR: SendMail, no SMTP password stored for [" + login + "]");
-      return jsonStringAnswer(
-          "Error: No SMTP password is stored. Please enter the password in the account settings.");
+    // Sign-in accounts authenticate with a bearer token; their stored
+    // password is never used, so it is not read either.
+    if (!isSignInSecurity(security)) {
+      std::optional<std::string> password = unprotectStoredText(
+          prefs.readSetting("smtp_passwd", "", kWebAppGroup), deviceIdentifier(prefs));
+      // A missing or undecodable stored password must not end the client (and
+      // lose the message the user is writing): the page is told instead. A
+      // protected empty text is an empty password and is sent as such.
+      if (!password) {
+        writeLog("ERROR: SendMail, no SMTP password stored for [" + login + "]");
+        return jsonStringAnswer(
+            "Error: No SMTP password is stored. Please enter the password in the account "
+            "settings.");
+      }
+      request.password = std::move(*password);
     }
   }
   request.security = security;
@@ -111,7 +127,9 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
     writeLog(answer);
     return answer;
   }
-  context.addressBook.rememberAddresses(args->recipients);
+  // The normalised list: a semicolon separates recipients here, but not in
+  // the address book, which would keep "a@x.org;b@y.org" as one entry.
+  context.addressBook.rememberAddresses(normaliseRecipients(args->recipients));
   return jsonStringAnswer("");
 }
 

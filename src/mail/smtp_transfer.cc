@@ -1,17 +1,22 @@
 #include "mail/smtp_transfer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "base/log.h"
 #include "base/numbers.h"
+#include "base/text.h"
 #include "base/utf8.h"
 #include "files/file_io.h"
 #include "mail/message_headers.h"
 #include "mail/mime_types.h"
 #include "net/http_client.h"
+#include "platform/tcp_activity.h"
 #include "settings/device_identity.h"
 
 namespace vm {
@@ -23,6 +28,9 @@ constexpr const char* kFallbackText =
 constexpr const char* kIgnoreSslVariable = "TS_IGNORESSL";
 // Fields after this one stay in the To line but get no RCPT command.
 constexpr int kMaxEnvelopeRecipients = 255;
+// A transfer that moves less than one byte a second for a minute has stalled.
+constexpr long kStalledBytesPerSecond = 1;
+constexpr std::chrono::milliseconds kStalledTime{60000};
 
 struct EasyDeleter {
   void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -81,6 +89,60 @@ MimeTree buildMimeTree(CURL* handle, MailRequest& request, const std::string& pl
   return top;
 }
 
+// Watches the connection's sockets for a stall in the waits that libcurl's
+// low-speed limit does not cover: a reply that does not come (after the
+// final dot, for one). libcurl's own limit for a reply is longer and, once
+// it has run out, it waits as long again for the answer to its QUIT; here a
+// stall ends the transfer, and the QUIT wait, within about a second.
+struct StallWatch {
+  std::vector<int> sockets;  // open connection sockets
+  bool stalled = false;
+};
+
+int rememberSocket(void* user, curl_socket_t fd, curlsocktype purpose) {
+  if (purpose == CURLSOCKTYPE_IPCXN) static_cast<StallWatch*>(user)->sockets.push_back(fd);
+  return CURL_SOCKOPT_OK;
+}
+
+int closeSocket(void* user, curl_socket_t fd) {
+  std::erase(static_cast<StallWatch*>(user)->sockets, fd);
+  return ::close(fd);
+}
+
+// libcurl calls it at least once a second while it waits; non-zero aborts.
+// A socket still connecting reports nothing: the connect limit covers it.
+int checkForStall(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* watch = static_cast<StallWatch*>(user);
+  if (!watch->stalled && !watch->sockets.empty()) {
+    watch->stalled = std::ranges::all_of(watch->sockets, [](int fd) {
+      const std::optional<std::chrono::milliseconds> idle = tcpIdleTime(fd);
+      return idle && *idle >= kStalledTime;
+    });
+  }
+  return watch->stalled ? 1 : 0;
+}
+
+// A server that stops answering must not hold sendMail for as long as the
+// connection lives. There is no limit on the whole transfer: a large
+// attachment on a slow line that keeps moving is never cut.
+void setTransferLimits(CURL* h, StallWatch& watch) {
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, kHttpConnectTimeoutMs);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, kStalledBytesPerSecond);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kStalledTime.count() / 1000));
+  curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, rememberSocket);
+  curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, &watch);
+  curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, closeSocket);
+  curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, &watch);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, checkForStall);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &watch);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  // A connection kept for reuse would be closed when the handle goes, with a
+  // QUIT whose answer libcurl waits for beyond the watch, so a stalled
+  // server would hold the call on after the transfer has ended. The handle
+  // makes one transfer only; the connection ends with it.
+  curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+}
+
 Failure curlFailure(CURLcode code) { return fail(validUtf8(curl_easy_strerror(code)), code); }
 
 }  // namespace
@@ -97,7 +159,10 @@ std::vector<std::string> envelopeRecipients(std::string_view list) {
   for (int field = 1; field <= kMaxEnvelopeRecipients && start <= list.size(); ++field) {
     const auto comma = list.find(',', start);
     const auto end = comma == std::string_view::npos ? list.size() : comma;
-    if (end > start) out.emplace_back(list.substr(start, end - start));
+    // Strict servers refuse "RCPT TO:< b@y.org>", and one refused
+    // recipient fails the whole send.
+    const std::string_view address = trimBlanks(list.substr(start, end - start));
+    if (!address.empty()) out.emplace_back(address);
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }
@@ -163,6 +228,7 @@ Status transferMail(MailRequest& request, const TransferSetup& setup) {
 
   // Declared before the handle so that the handle, which points to them, is
   // cleaned up first on every way out.
+  StallWatch stallWatch;
   StringList envelope;
   StringList headers;
   MimeTree mime;
@@ -191,6 +257,7 @@ Status transferMail(MailRequest& request, const TransferSetup& setup) {
   if (tls.requireTls12)
     curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
   trustExtraCa(h, setup.extraCaFile);
+  setTransferLimits(h, stallWatch);
 
   Result<std::string> token = std::string();
   if (setup.bearerToken) {
@@ -212,7 +279,10 @@ Status transferMail(MailRequest& request, const TransferSetup& setup) {
   curl_easy_setopt(h, CURLOPT_DEFAULT_PROTOCOL, "smtp");
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
   curl_easy_setopt(h, CURLOPT_URL, request.serverUrl.c_str());
-  curl_easy_setopt(h, CURLOPT_MAIL_FROM, request.sender.c_str());
+  // The setting may hold a display name ("Alice <alice@example.org>"); the
+  // MAIL command takes the address alone.
+  const std::string envelopeSender = mailboxAddress(request.sender);
+  curl_easy_setopt(h, CURLOPT_MAIL_FROM, envelopeSender.c_str());
 
   for (const std::string& rcpt : envelopeRecipients(recipients)) {
     if (!appendTo(envelope, rcpt)) return curlFailure(CURLE_OUT_OF_MEMORY);
@@ -228,8 +298,10 @@ Status transferMail(MailRequest& request, const TransferSetup& setup) {
   if (!mime) return curlFailure(CURLE_OUT_OF_MEMORY);
   curl_easy_setopt(h, CURLOPT_MIMEPOST, mime.get());
 
-  const CURLcode result = curl_easy_perform(h);
+  CURLcode result = curl_easy_perform(h);
   if (result == CURLE_OK) return {};
+  // The stall watch's abort is a timeout like libcurl's own.
+  if (result == CURLE_ABORTED_BY_CALLBACK && stallWatch.stalled) result = CURLE_OPERATION_TIMEDOUT;
   Failure failure = curlFailure(result);
   writeLog("curl_easy_perform() failed: " + failure.message);
   return failure;

@@ -58,7 +58,9 @@ inline constexpr std::int32_t kUnsafeFieldCode = CURLE_BAD_FUNCTION_ARGUMENT;
 // A failed transfer carries libcurl's code and text; a refused field
 // kUnsafeFieldCode and the field's name; a failed sign-in CURLE_AUTH_ERROR
 // and "ERROR: " with the sign-in's message. When no libcurl handle can be
-// made, the failure has neither code nor text (the log says why).
+// made, the failure has neither code nor text (the log says why). Connecting
+// may take kHttpConnectTimeoutMs; a connection that carries no data for 60
+// seconds ends the transfer with CURLE_OPERATION_TIMEDOUT.
 Status transferMail(MailRequest& request, const TransferSetup& setup);
 
 // The transfer-option values of the security table.
@@ -69,7 +71,8 @@ struct TlsChoice {
 TlsChoice tlsChoiceFor(std::string_view security, std::string_view serverUrl);
 
 // The fields of the normalised list that become envelope recipients: the
-// first 255 comma-separated fields, empty ones skipped, blanks kept.
+// first 255 comma-separated fields without blanks at both ends, empty ones
+// skipped.
 std::vector<std::string> envelopeRecipients(std::string_view normalisedList);
 
 // "Please view this message..." when textBody is empty; CR LF appended.

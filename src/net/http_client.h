@@ -28,6 +28,10 @@ struct HttpProxy {
   std::string password;
 };
 
+// The connect limit that the first reachability probe sets for the client;
+// the SMTP transfer uses it as well.
+inline constexpr long kHttpConnectTimeoutMs = 8000;
+
 // 0 leaves libcurl's own default (no total limit).
 struct HttpTimeouts {
   long connectMs = 0;

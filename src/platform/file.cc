@@ -147,6 +147,35 @@ Result<FileDescriptor> openPrivateFile(const std::string& path, PrivateOpen mode
   return file;
 }
 
+NameHolder nameHolder(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return NameHolder::Nothing;
+  if (S_ISDIR(st.st_mode)) return NameHolder::Folder;
+  const bool ours = st.st_uid == ::geteuid();
+  if (ours && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) return NameHolder::OwnFileOrLink;
+  return NameHolder::Foreign;
+}
+
+Result<std::string> createPrivateFileBeside(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t dot = path.rfind('.');
+  // A leading dot marks a hidden file, not an extension.
+  if (dot == std::string::npos || dot <= nameStart) dot = path.size();
+  std::string name = path.substr(0, dot) + "-XXXXXX" + path.substr(dot);
+  const int suffixLength = static_cast<int>(path.size() - dot);
+  // mkostemps creates the file exclusively with mode 0600, so nothing that
+  // appears under the drawn name can be written through.
+  const int fd = ::mkostemps(name.data(), suffixLength, O_CLOEXEC);
+  if (fd < 0) return failFromErrno("mkostemps " + name);
+  FileDescriptor file(fd);
+  if (Status closed = file.close(); !closed) {
+    ::unlink(name.c_str());
+    return closed.failure();
+  }
+  return name;
+}
+
 Status writePrivateFile(const std::string& path, std::string_view data, PrivateOpen mode) {
   Result<FileDescriptor> file = openPrivateFile(path, mode);
   if (!file) return file.failure();

@@ -79,6 +79,20 @@ enum class PrivateOpen {
   Exclusive,  // create a new file; fails (EEXIST) when the name exists
 };
 
+// What holds a name in a shared folder, seen without following a link.
+enum class NameHolder {
+  Nothing,
+  OwnFileOrLink,  // a regular file or a symbolic link of ours
+  Folder,         // anyone's
+  Foreign,        // another user's file or link, or a FIFO, device or socket
+};
+NameHolder nameHolder(const std::string& path);
+
+// Creates a new private file (mode 0600) beside path, named like it with a
+// hyphen and six random letters or digits before its extension
+// ("report.pdf" gives "report-a1B2c3.pdf"); answers the new file's path.
+Result<std::string> createPrivateFileBeside(const std::string& path);
+
 // Opened for reading and writing. Fails for a symbolic link (ELOOP), a
 // folder (EISDIR), anything else but a regular file and another user's file
 // (EACCES).

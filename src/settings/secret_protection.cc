@@ -128,18 +128,23 @@ std::string protectText(const std::string& plainText, const std::string& passwor
 }
 
 std::string unprotectText(const std::string& protectedText, const std::string& password) {
+  return unprotectStoredText(protectedText, password).value_or(std::string());
+}
+
+std::optional<std::string> unprotectStoredText(const std::string& protectedText,
+                                               const std::string& password) {
   // Text that decodes to nothing (an empty or never-set password) is simply
   // no password; it must not take the client down with it.
   const std::optional<std::string> decoded = base64DecodeEitherAlphabet(protectedText);
-  if (!decoded || decoded->size() < 2 * kBlock) return {};
+  if (!decoded || decoded->size() < 2 * kBlock) return std::nullopt;
   // The client only ever writes whole blocks; anything else is damaged.
   std::size_t cipherSize = decoded->size() - kBlock;
-  if (cipherSize % kBlock != 0) return {};
+  if (cipherSize % kBlock != 0) return std::nullopt;
 
   const auto* stored = reinterpret_cast<const unsigned char*>(decoded->data());
   auto plain = aesBlocks(EVP_aes_256_cbc(), false, passwordKey(password), stored, stored + kBlock,
                          cipherSize);
-  if (!plain || plain->empty()) return {};
+  if (!plain || plain->empty()) return std::nullopt;
   // The padding length is trusted only within one block and not checked
   // further: a wrong password must still yield text, not an error.
   unsigned char n = plain->back();

@@ -34,6 +34,11 @@ std::string protectText(const std::string& plainText, const std::string& passwor
 // of blocks); callers take empty text as "no password". A wrong password is
 // not detected and gives some other text.
 std::string unprotectText(const std::string& protectedText, const std::string& password);
+// The same, but nullopt for anything that is not a protected text, so that a
+// protected empty text (an empty password someone stored) stays apart from
+// a missing or damaged one.
+std::optional<std::string> unprotectStoredText(const std::string& protectedText,
+                                               const std::string& password);
 
 // Legacy format: bytesToHex of the AES-256-ECB ciphertext of the text followed
 // by 1 to 16 zero bytes up to the next multiple of 16.

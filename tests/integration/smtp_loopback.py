@@ -137,8 +137,9 @@ class SmtpServer:
         self.controller.stop()
 
 
-class DroppingServer:
-    """Greets, reads one command and closes the connection."""
+class _SocketServer:
+    """A listening socket on 127.0.0.1 served by _serve in a thread of its
+    own while the context lasts."""
 
     def __init__(self):
         self.sock = socket.socket()
@@ -148,14 +149,7 @@ class DroppingServer:
         self.thread = threading.Thread(target=self._serve, daemon=True)
 
     def _serve(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            with conn:
-                conn.sendall(b"220 127.0.0.1 ESMTP\r\n")
-                conn.recv(1024)
+        raise NotImplementedError
 
     def __enter__(self):
         self.thread.start()
@@ -169,6 +163,64 @@ class DroppingServer:
             pass
         self.sock.close()
         self.thread.join(5)
+
+
+class DroppingServer(_SocketServer):
+    """Greets, reads one command and closes the connection."""
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            with conn:
+                conn.sendall(b"220 127.0.0.1 ESMTP\r\n")
+                conn.recv(1024)
+
+
+class StallingServer(_SocketServer):
+    """Speaks SMTP up to a point, then says nothing more and keeps the
+    connection open until the client gives up: "greeting" (no answer to
+    EHLO), "data" (the message is read, the final dot gets no answer) or
+    "reply" (half a line of the answer to MAIL). stalled is set when it
+    has gone silent."""
+
+    def __init__(self, stall):
+        super().__init__()
+        self.stall = stall
+        self.stalled = threading.Event()
+
+    def _serve(self):
+        try:
+            conn, _ = self.sock.accept()
+        except OSError:
+            return
+        with conn, conn.makefile("rb") as lines:
+            conn.sendall(b"220 127.0.0.1 ESMTP\r\n")
+            in_data = False
+            for line in lines:
+                if in_data:
+                    if line == b".\r\n":
+                        break
+                    continue
+                command = line[:4].upper()
+                if command == b"EHLO" and self.stall == "greeting":
+                    break
+                if command == b"MAIL" and self.stall == "reply":
+                    conn.sendall(b"250-2.1.0 Sender")
+                    break
+                if command == b"DATA":
+                    conn.sendall(b"354 Go ahead\r\n")
+                    in_data = True
+                elif command == b"QUIT":
+                    return
+                else:
+                    conn.sendall(b"250 OK\r\n")
+            self.stalled.set()
+            # Silent until the client closes the connection.
+            while conn.recv(4096):
+                pass
 
 
 def run_send(request, tmp_path, env_extra=None, timeout=60):

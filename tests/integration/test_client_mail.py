@@ -8,11 +8,9 @@ from one case to the next as it does for a user."""
 import base64
 import email
 import email.policy
-import hashlib
 import json
-import os
-import subprocess
 
+from harness.ini import protect, write_preferences
 from harness.real_client import application_servers, app_routes, build_ca, page, real_client
 from smtp_loopback import DroppingServer, SmtpServer, curl_error_text
 
@@ -21,22 +19,6 @@ PASSWORD = "s3cret"
 ATTACHMENT_BYTES = bytes(range(256)) * 3 + b"\r\n/+="
 CURLE_BAD_FUNCTION_ARGUMENT = 43
 CURLE_SEND_ERROR = 55
-
-
-def protect(text, device_id):
-    """The stored form of a password: base64(IV + AES-256-CBC(text)), keyed by
-    SHA-256 of the device identifier; made with the openssl command line so
-    the client's own code is not used to check itself."""
-    key = hashlib.sha256(device_id.encode()).hexdigest()
-    iv = os.urandom(16)
-    cipher = subprocess.run(["openssl", "enc", "-aes-256-cbc", "-K", key, "-iv", iv.hex()],
-                            input=text.encode(), capture_output=True, check=True).stdout
-    return base64.b64encode(iv + cipher).decode()
-
-
-def write_preferences(run, lines):
-    run.ini_file.parent.mkdir(parents=True, exist_ok=True)
-    run.ini_file.write_bytes(("\r\n".join(lines) + "\r\n").encode())
 
 
 def parsed(message):

@@ -199,10 +199,11 @@ class MailServer:
         self.controller.stop()
 
 
-def mail_page(security, smtp_url, sends):
+def mail_page(security, smtp_url, sends, password="not the password"):
     """Stores the account (the password protected as the web application
-    does it: AES-256-CBC keyed by SHA-256 of the device identifier), sends
-    `sends` messages and reports each answer, then closes the client."""
+    does it: AES-256-CBC keyed by SHA-256 of the device identifier; None
+    stores none), sends `sends` messages and reports each answer, then
+    closes the client."""
     account = {"smtp_server": smtp_url, "smtp_login": LOGIN, "smtp_sender": "me@example.org",
                "smtp_auth": security}
     return page(f"""
@@ -219,7 +220,9 @@ def mail_page(security, smtp_url, sends):
       }}
       for (const [k, v] of Object.entries({json.dumps(account)})) await window.setSetting(k, v);
       const info = await window.getHostInfo();
-      await window.setSetting('smtp_passwd', await protect('not the password', info.deviceID));
+      const password = {json.dumps(password)};
+      if (password === null) await window.deleteSetting('smtp_passwd');
+      else await window.setSetting('smtp_passwd', await protect(password, info.deviceID));
       for (let i = 1; i <= {sends}; i++) {{
         await report('send' + i, await outcome(() => window.sendMail(
             'to@example.net', 'Message ' + i, 'Text ' + i, '<p>Message ' + i + '</p>', '', '')));
@@ -235,9 +238,9 @@ class Session:
         self.tmp = tmp_path
         self.browser = BrowserStandIn(tmp_path, build_ca().ca_file, **browser_env)
 
-    def run(self, security, smtp_url, sends):
+    def run(self, security, smtp_url, sends, **page_options):
         """Runs the client on mail_page; the answers of the sends in order."""
-        routes = app_routes(mail_page(security, smtp_url, sends))
+        routes = app_routes(mail_page(security, smtp_url, sends, **page_options))
         with application_servers({"127.0.0.1": routes}) as servers:
             server = servers["127.0.0.1"]
             log = self.tmp / "log.txt"
@@ -281,6 +284,19 @@ def test_sign_in_then_the_refresh_token_serves_the_next_send(display, tmp_path, 
         (["to@example.net"], True)] * 2
     assert b"Subject: =?UTF-8?B?" in smtp.recorder.messages[0]["data"]
     assert "Received bearer token: [ya29.access-3]" in session.log
+
+
+@pytest.mark.parametrize("security, password", [("google", ""), ("ms", None)])
+def test_the_stored_password_of_a_sign_in_account_is_not_needed(display, tmp_path, security,
+                                                                password):
+    """A sign-in account authenticates with its token only: an empty password
+    stored in its protected form, or none at all, does not stop the send."""
+    with SignInService() as service, MailServer(XOAuth2Recorder(service.accepts), "smtp") as smtp:
+        session = Session(display, tmp_path)
+        answers = session.run(security, smtp.url, 1, password=password)
+    assert answers == [{"ok": ""}]
+    assert smtp.recorder.bearer == service.issued == ["ya29.access-2"]
+    assert [m["rcpt_tos"] for m in smtp.recorder.messages] == [["to@example.net"]]
 
 
 def test_failures_answer_the_page_and_the_client_goes_on(display, tmp_path):

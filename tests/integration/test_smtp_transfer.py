@@ -6,13 +6,15 @@ import base64
 import email
 import email.policy
 import re
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
-from smtp_loopback import DroppingServer, SmtpServer, curl_error_text, run_send
+from smtp_loopback import DroppingServer, SmtpServer, StallingServer, curl_error_text, run_send
 
 CURLE_UNSUPPORTED_PROTOCOL = 1
 CURLE_BAD_FUNCTION_ARGUMENT = 43
+CURLE_OPERATION_TIMEDOUT = 28
 CURLE_SEND_ERROR = 55
 CURLE_PEER_FAILED_VERIFICATION = 60
 CURLE_USE_SSL_FAILED = 64
@@ -123,15 +125,15 @@ def test_fallback_text_empty_subject_and_sender_without_domain(tmp_path):
     assert text_part.get_payload(decode=True) == (FALLBACK_TEXT + "\r\n").encode()
 
 
-def test_envelope_keeps_blanks_and_stops_at_255_fields(tmp_path):
+def test_envelope_drops_blanks_and_stops_at_255_fields(tmp_path):
     addresses = [f"r{i}@example.org" for i in range(3, 257)]
     recipients = "r1@example.org, r2@example.org," + ",".join(addresses)
     with SmtpServer() as server:
         answer = run_send(request(server.port, recipients=recipients), tmp_path)
     assert answer["ok"], answer
     got = only_message(server)
-    # The blank after the comma reaches the RCPT command itself.
-    assert server.recorder.raw_rcpt[:2] == ["TO:<r1@example.org>", "TO:< r2@example.org>"]
+    # The blank after the comma stays in the To line, not in the RCPT command.
+    assert server.recorder.raw_rcpt[:2] == ["TO:<r1@example.org>", "TO:<r2@example.org>"]
     assert len(server.recorder.raw_rcpt) == 255
     assert "r256@example.org" not in got["rcpt_tos"]
     assert got["rcpt_tos"][-1] == "r255@example.org"
@@ -246,6 +248,29 @@ def test_refused_recipient_gives_libcurl_error(tmp_path):
     assert answer == {"ok": False, "resultCode": CURLE_SEND_ERROR,
                       "resultText": curl_error_text(CURLE_SEND_ERROR), "tokenProvider": ""}
     assert server.recorder.messages == []
+
+
+def test_a_server_that_stops_answering_ends_the_transfer(tmp_path):
+    """Takes about a minute: a transfer ends when no data has moved for 60
+    seconds. The three servers stall at once, each in its own driver run:
+    during the connection set-up (no answer to EHLO, ended by the 8-second
+    connect limit), after the message data (no answer to the final dot) and
+    in the middle of a reply."""
+    with StallingServer("greeting") as greeting, StallingServer("data") as data, \
+            StallingServer("reply") as reply:
+        servers = {"greeting": greeting, "data": data, "reply": reply}
+        for name in servers:
+            (tmp_path / name).mkdir()
+        with ThreadPoolExecutor(len(servers)) as pool:
+            runs = {name: pool.submit(run_send, request(server.port), tmp_path / name,
+                                      None, 150)
+                    for name, server in servers.items()}
+            answers = {name: run.result() for name, run in runs.items()}
+        for name, server in servers.items():
+            assert server.stalled.is_set(), name
+    timed_out = {"ok": False, "resultCode": CURLE_OPERATION_TIMEDOUT,
+                 "resultText": curl_error_text(CURLE_OPERATION_TIMEDOUT), "tokenProvider": ""}
+    assert answers == {name: timed_out for name in servers}
 
 
 def test_dropped_connection_gives_libcurl_error(tmp_path):

@@ -1,11 +1,13 @@
 """Runs the client (or the test-only window host) under a private display
 with its own HOME, XDG_CONFIG_HOME and TMPDIR, a private D-Bus session (or
-the session bus a test gives) and an xdg-open stand-in on PATH that records
-what it was asked to open.
+the session bus a test gives), an xdg-open stand-in on PATH that records
+what it was asked to open and an xdg-email stand-in that records the
+messages handed to the mail program.
 
 Everything the run starts lives in one process group that stop() ends, so
 no process (web and network processes, D-Bus daemon) is left behind."""
 
+import json
 import os
 import signal
 import subprocess
@@ -19,6 +21,21 @@ XDG_OPEN_STAND_IN = """#!/bin/sh
 # Records each call, one argument per line, then an end marker.
 for a in "$@"; do printf '%s\\n' "$a" >> "{log}"; done
 printf -- '--end--\\n' >> "{log}"
+"""
+
+XDG_EMAIL_STAND_IN = """#!/usr/bin/python3
+# Records each call as one JSON line: its arguments and the content of the
+# file to attach, read while the call runs. Ends with the status written in
+# the status file (0 when there is none).
+import base64, json, pathlib, sys
+args = sys.argv[1:]
+attached = None
+if "--attach" in args:
+    attached = base64.b64encode(pathlib.Path(args[args.index("--attach") + 1]).read_bytes()).decode()
+with open("{log}", "a") as log:
+    log.write(json.dumps({{"args": args, "attached": attached}}) + "\\n")
+status = pathlib.Path("{status}")
+sys.exit(int(status.read_text()) if status.exists() else 0)
 """
 
 
@@ -53,6 +70,8 @@ class ClientRun:
         self.tmp = self.folder / "tmp"
         self.bin = self.folder / "bin"
         self.opened_log = self.folder / "opened.txt"
+        self.emailed_log = self.folder / "emailed.txt"
+        self.email_status_file = self.folder / "xdg_email_status"
         self.log_file = self.tmp / "client_log.txt"
         self.url_file = self.folder / "app_url.txt"
         self.proc = None
@@ -73,6 +92,10 @@ class ClientRun:
         stand_in = self.bin / "xdg-open"
         stand_in.write_text(XDG_OPEN_STAND_IN.format(log=self.opened_log))
         stand_in.chmod(0o755)
+        mail_stand_in = self.bin / "xdg-email"
+        mail_stand_in.write_text(XDG_EMAIL_STAND_IN.format(log=self.emailed_log,
+                                                           status=self.email_status_file))
+        mail_stand_in.chmod(0o755)
         env = {k: v for k, v in os.environ.items() if not k.startswith(("DBUS_", "XDG_", "WAYLAND"))}
         env.update({
             "DISPLAY": self.display.display,
@@ -193,6 +216,18 @@ class ClientRun:
             return self.ini_file.read_bytes().decode("utf-8-sig", errors="replace")
         except FileNotFoundError:
             return ""
+
+    def set_email_status(self, status):
+        """The exit status of the xdg-email stand-in's next calls."""
+        self.email_status_file.write_text(str(status))
+
+    def emailed(self):
+        """The xdg-email calls so far: {"args": [...], "attached": base64 of
+        the file to attach as it was during the call, or None}."""
+        try:
+            return [json.loads(line) for line in self.emailed_log.read_text().splitlines()]
+        except FileNotFoundError:
+            return []
 
     def opened(self):
         """The xdg-open calls so far, each as a list of its arguments."""

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "diag/log_writer.h"
+#include <filesystem>
+#include <regex>
+
 #include "base/base64.h"
+#include "diag/log_writer.h"
 #include "files/file_io.h"
-#include "support/recording_dialogs.h"
 #include "support/log_capture.h"
+#include "support/recording_dialogs.h"
 #include "support/temp_dir.h"
 
 namespace vm {
@@ -95,17 +98,65 @@ TEST_F(FilesTest, OpenFileNeverFollowsASymbolicLink) {
 }
 
 TEST_F(FilesTest, OpenFileRefusesBadArguments) {
-  const char* cases[] = {R"(["a"])", R"(["", "YWJj"])", R"(["a", ""])", R"(["dir/", "YWJj"])",
-                         R"(["..", "YWJj"])"};
+  // A NUL byte would cut the name short (and reach the log raw); a line
+  // break, also one in a folder part, is no part of a name to open.
+  const char* cases[] = {R"(["a"])",
+                         R"(["", "YWJj"])",
+                         R"(["a", ""])",
+                         R"(["dir/", "YWJj"])",
+                         R"(["..", "YWJj"])",
+                         R"(["a\u0000b.txt", "YWJj"])",
+                         R"(["a.txt\n", "YWJj"])",
+                         R"(["x\r\ny/a.txt", "YWJj"])"};
   for (const char* args : cases) openFileCommand(dialogs, open, tempFiles, dir.path(), args);
   EXPECT_TRUE(opened.empty());
   EXPECT_TRUE(tempFiles.empty());
-  EXPECT_EQ(logged(),
-            "ERROR: openB64File had wrong parameter count!\r\n"
-            "ERROR: openB64File had invalid/empty parameters!\r\n"
-            "ERROR: openB64File had invalid/empty parameters!\r\n"
-            "ERROR: openB64File had invalid/empty parameters!\r\n"
-            "ERROR: openB64File had invalid/empty parameters!\r\n");
+  std::string refused;
+  for (int i = 1; i < 8; ++i) refused += "ERROR: openB64File had invalid/empty parameters!\r\n";
+  EXPECT_EQ(logged(), "ERROR: openB64File had wrong parameter count!\r\n" + refused);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "a"));
+}
+
+// What another user or program left under a name in the shared folder is
+// neither deleted nor written through: the file goes beside it.
+TEST_F(FilesTest, OpenFileGoesBesideAFifoOrAnotherUsersFile) {
+  std::string tmp = dir.path() + "t/";
+  mkdir(tmp.c_str(), 01777);
+  ASSERT_EQ(mkfifo((tmp + "pipe.txt").c_str(), 0666), 0);
+  std::vector<std::pair<std::string, std::string>> names{{"pipe.txt", "pipe-"}};
+  if (geteuid() == 0) {
+    writeFile(tmp + "theirs.pdf", "their content");
+    ASSERT_EQ(chown((tmp + "theirs.pdf").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(symlink("/etc/passwd", (tmp + "link.cfg").c_str()), 0);
+    ASSERT_EQ(lchown((tmp + "link.cfg").c_str(), 65534, 65534), 0);
+    names.insert(names.end(), {{"theirs.pdf", "theirs-"}, {"link.cfg", "link-"}});
+  } else {
+    ADD_FAILURE() << "making another user's file needs root; only the FIFO was tried";
+  }
+  for (const auto& [name, stem] : names) {
+    opened.clear();
+    openFileCommand(dialogs, open, tempFiles, tmp, "[\"" + name + "\", \"YWJj\"]");
+    ASSERT_EQ(opened.size(), 1u) << name;
+    const std::string path = opened[0];
+    const std::string extension = name.substr(name.rfind('.'));
+    EXPECT_TRUE(std::regex_match(path, std::regex(tmp + stem + "[A-Za-z0-9]{6}\\" + extension)))
+        << path;
+    EXPECT_EQ(readFile(path), "abc");
+    struct stat st;
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_EQ(tempFiles.back(), path);
+  }
+  struct stat st;
+  ASSERT_EQ(lstat((tmp + "pipe.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  if (geteuid() == 0) {
+    EXPECT_EQ(readFile(tmp + "theirs.pdf"), "their content");
+    ASSERT_EQ(lstat((tmp + "link.cfg").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+  }
+  EXPECT_TRUE(dialogs.errors.empty());
 }
 
 TEST_F(FilesTest, OpenFileThatCannotReplaceWhatIsThereShowsBox) {

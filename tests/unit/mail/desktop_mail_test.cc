@@ -11,7 +11,9 @@
 #include <string>
 #include <thread>
 
+#include "base/text.h"
 #include "diag/log_writer.h"
+#include "mail/html_to_text.h"
 #include "support/log_capture.h"
 #include "support/temp_dir.h"
 
@@ -27,21 +29,24 @@ std::string expectedScript() {
   return test::readFile(std::string(VELOMARK_TEST_DATA) + "/desktop_mail/script_expected.txt");
 }
 
-// A sandbox: its own TMPDIR, a PATH holding only the stand-in tools, and
-// the log switched on.
+// A sandbox: its own TMPDIR, a PATH holding only the stand-in tools and the
+// few commands they use (not the system's xdg-email), and the log switched
+// on.
 class DesktopMailTest : public ::testing::Test {
  protected:
   void SetUp() override {
     tmp_ = dir_.path() + "tmp/";
     bin_ = dir_.path() + "bin/";
+    tools_ = dir_.path() + "tools/";
     copies_ = dir_.path() + "copies/";
-    fs::create_directories(tmp_);
-    fs::create_directories(bin_);
-    fs::create_directories(copies_);
+    for (const std::string& folder : {tmp_, bin_, tools_, copies_}) fs::create_directories(folder);
+    for (const char* tool : {"cp", "stat", "touch"}) {
+      fs::create_symlink(std::string("/bin/") + tool, tools_ + tool);
+    }
     oldPath_ = std::getenv("PATH") ? std::getenv("PATH") : "";
     oldTmp_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
     setenv("TMPDIR", tmp_.c_str(), 1);
-    setenv("PATH", (bin_ + ":/usr/bin:/bin").c_str(), 1);
+    setenv("PATH", (bin_ + ":" + tools_).c_str(), 1);
   }
   void TearDown() override {
     setenv("PATH", oldPath_.c_str(), 1);
@@ -57,6 +62,30 @@ class DesktopMailTest : public ::testing::Test {
                           "touch '" + copies_ + "done'\n");
     chmod(path.c_str(), 0755);
   }
+  // A stand-in "xdg-email" that keeps its arguments (each ended by a NUL
+  // byte) and a copy of the file it is to attach, then ends with status.
+  void installXdgEmail(int status) {
+    const std::string path = bin_ + "xdg-email";
+    const std::string script =
+        "#!/bin/sh\n"
+        "printf '%s\\0' \"$@\" > 'COPIES/args'\n"
+        "while [ $# -gt 0 ]; do\n"
+        "  [ \"$1\" = --attach ] && cp \"$2\" 'COPIES/attached'\n"
+        "  shift\n"
+        "done\n"
+        "exit STATUS\n";
+    test::writeFile(path, replaceAll(replaceAll(script, "COPIES/", copies_), "STATUS",
+                                     std::to_string(status)));
+    chmod(path.c_str(), 0755);
+  }
+  std::vector<std::string> xdgEmailCall() const {
+    std::vector<std::string> args;
+    const std::string recorded = test::readFile(copies_ + "args");
+    for (std::size_t pos = 0, end; (end = recorded.find('\0', pos)) != std::string::npos;
+         pos = end + 1)
+      args.push_back(recorded.substr(pos, end - pos));
+    return args;
+  }
   bool waitForCopy() {
     for (int i = 0; i < 500 && !fs::exists(copies_ + "done"); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -67,7 +96,7 @@ class DesktopMailTest : public ::testing::Test {
 
   test::TempDir dir_;
   test::LogCapture logCapture_;
-  std::string tmp_, bin_, copies_, oldPath_, oldTmp_;
+  std::string tmp_, bin_, tools_, copies_, oldPath_, oldTmp_;
 };
 
 TEST(DesktopMailScript, EscapingTable) {
@@ -150,21 +179,81 @@ TEST_F(DesktopMailTest, WriteScriptFileNeverWritesThroughAnExistingFileOrLink) {
                    "Unable To open file [" + link + "] for read/write access!\r\n");
 }
 
-TEST_F(DesktopMailTest, WithoutOsascriptTheHandOffFailsAndTheSendPathLogsIt) {
+TEST_F(DesktopMailTest, WithoutOsascriptTheScriptHandOffFailsAndLeavesNoScript) {
   Status handedOff = sendWithDesktopMail("a@b.example", "", "s", "<p>x</p>", "");
   ASSERT_FALSE(handedOff);
   EXPECT_EQ(log(), "");
-  std::vector<std::string> tempFiles;
-  sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::nullopt, tempFiles);
   std::smatch m;
-  std::string text = log();
-  ASSERT_TRUE(std::regex_match(
-      text, m,
-      std::regex("Execution of 'osascript' failed\\. Params: ' \"(.*sendMacMail_[A-Za-z0-9]{4}\\.scpt)\"'\r\n")))
-      << text;
+  const std::string message = handedOff.message();
+  ASSERT_TRUE(std::regex_match(message, m,
+                               std::regex("Execution of 'osascript' failed\\. Params: ' "
+                                          "\"(.*sendMacMail_[A-Za-z0-9]{4}\\.scpt)\"'")))
+      << message;
   EXPECT_EQ(m[1].str().rfind(tmp_, 0), 0u);
   // Nothing would ever read the script, and it holds the message.
   EXPECT_FALSE(fs::exists(m[1].str()));
+}
+
+TEST(XdgEmailArguments, EachRecipientIsAToValue) {
+  const struct {
+    std::string recipients, subject, body, attachment;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"a@x.org; b@y.org",
+       "Hi",
+       "Body\r\n",
+       "/tmp/r.pdf",
+       {"--utf8", "--subject", "Hi", "--body", "Body\r\n", "--attach", "/tmp/r.pdf", "--to",
+        "a@x.org", "--to", "b@y.org"}},
+      // No option with an empty value, which xdg-email refuses.
+      {"a@x.org", "", "", "", {"--utf8", "--to", "a@x.org"}},
+      // Recipient texts that xdg-email would read as an option or as a whole
+      // mailto: address with fields of its own stay values of --to.
+      {"--help, mailto:a@x.org?attach=/etc/shadow",
+       "s",
+       "",
+       "",
+       {"--utf8", "--subject", "s", "--to", "--help", "--to", "mailto:a@x.org?attach=/etc/shadow"}},
+      {";,", "s", "", "", {"--utf8", "--subject", "s"}},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(xdgEmailArguments(c.recipients, c.subject, c.body, c.attachment), c.args)
+        << c.recipients;
+}
+
+TEST_F(DesktopMailTest, WithoutOsascriptTheMailProgramGetsTheMessageThroughXdgEmail) {
+  installXdgEmail(0);
+  std::vector<std::string> tempFiles;
+  Status handedOff = sendMailToDesktop("a@b.example; c@d.example", "Report", kHtml, "report.pdf",
+                                       std::string("%PDF\0bytes", 10), tempFiles);
+  EXPECT_TRUE(handedOff) << handedOff.message();
+  const std::string path = tmp_ + "report.pdf";
+  EXPECT_EQ(tempFiles, std::vector<std::string>{path});
+  EXPECT_EQ(xdgEmailCall(), (std::vector<std::string>{"--utf8", "--subject", "Report", "--body",
+                                                      htmlToText(kHtml), "--attach", path, "--to",
+                                                      "a@b.example", "--to", "c@d.example"}));
+  // The attachment was in place, private, while the mail program took it.
+  EXPECT_EQ(test::readFile(copies_ + "attached"), std::string("%PDF\0bytes", 10));
+  EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(log(), "");
+}
+
+TEST_F(DesktopMailTest, AMailProgramThatCannotBeOpenedIsAFailure) {
+  std::vector<std::string> tempFiles;
+  Status missing = sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::nullopt, tempFiles);
+  ASSERT_FALSE(missing);
+  EXPECT_TRUE(missing.message().starts_with("xdg-email could not be started: "))
+      << missing.message();
+
+  installXdgEmail(3);
+  Status failed = sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::nullopt, tempFiles);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.message(), "xdg-email ended with exit status 3");
+  EXPECT_EQ(log(),
+            "ERROR: Failed to open the mail program: " + missing.message() +
+                "\r\n"
+                "ERROR: Failed to open the mail program: xdg-email ended with exit status 3\r\n");
 }
 
 TEST_F(DesktopMailTest, StandInOsascriptRunsTheScriptWhichIsDeletedAfterTheWait) {
@@ -181,9 +270,12 @@ TEST_F(DesktopMailTest, StandInOsascriptRunsTheScriptWhichIsDeletedAfterTheWait)
 
 TEST_F(DesktopMailTest, SendMailDesktopPathWritesAndRegistersTheAttachment) {
   installStandIn();
+  // Where osascript is found, the script hand-off runs, not xdg-email.
+  installXdgEmail(0);
   std::vector<std::string> tempFiles{"/earlier/file"};
-  sendMailToDesktop("a@b.example", "Report", "<p>See attached</p>", "report.pdf",
-                    std::string("%PDF\0bytes", 10), tempFiles);
+  EXPECT_TRUE(sendMailToDesktop("a@b.example", "Report", "<p>See attached</p>", "report.pdf",
+                                std::string("%PDF\0bytes", 10), tempFiles));
+  EXPECT_FALSE(fs::exists(copies_ + "args"));
   const std::string path = tmp_ + "report.pdf";
   ASSERT_EQ(tempFiles, (std::vector<std::string>{"/earlier/file", path}));
   EXPECT_EQ(test::readFile(path), std::string("%PDF\0bytes", 10));
@@ -193,15 +285,18 @@ TEST_F(DesktopMailTest, SendMailDesktopPathWritesAndRegistersTheAttachment) {
 }
 
 TEST_F(DesktopMailTest, SendMailDesktopPathWithoutUsableAttachment) {
-  // No osascript here: only what is written and registered matters.
+  // Neither osascript nor xdg-email here: only what is written and
+  // registered matters.
   std::vector<std::string> tempFiles;
-  sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::nullopt, tempFiles);
+  EXPECT_FALSE(sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::nullopt, tempFiles));
   EXPECT_TRUE(tempFiles.empty());
   // An empty name would make the temporary folder itself the "file".
-  sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::string("data"), tempFiles);
+  EXPECT_FALSE(
+      sendMailToDesktop("a@b.example", "s", "<p>x</p>", "", std::string("data"), tempFiles));
   EXPECT_TRUE(tempFiles.empty());
   // An empty attachment is written and registered, but not attached.
-  sendMailToDesktop("a@b.example", "s", "<p>x</p>", "empty.txt", std::string(), tempFiles);
+  EXPECT_FALSE(
+      sendMailToDesktop("a@b.example", "s", "<p>x</p>", "empty.txt", std::string(), tempFiles));
   EXPECT_EQ(tempFiles, std::vector<std::string>{tmp_ + "empty.txt"});
   EXPECT_EQ(fs::file_size(tmp_ + "empty.txt"), 0u);
 }

@@ -6,6 +6,8 @@
 #include <ctime>
 #include <regex>
 
+#include "base/base64.h"
+
 namespace vm {
 namespace {
 
@@ -125,6 +127,85 @@ TEST(MessageHeaderLines, SixLinesInOrder) {
   EXPECT_EQ(messageHeaderLines(f), expected);
   f.sender = "nobody";
   EXPECT_EQ(messageHeaderLines(f)[4], "Message-ID: <0123ABCD-0000-4000-8000-00000000000F@>");
+}
+
+TEST(MailboxAddress, TheAddressAloneForTheEnvelope) {
+  const struct {
+    const char* mailbox;
+    const char* address;
+  } cases[] = {
+      {"alice@example.org", "alice@example.org"},
+      {"Alice \xC3\x84rger <alice@example.org>", "alice@example.org"},
+      {"\"Ärger, Alice\" < alice@example.org >", "alice@example.org"},
+      {"<alice@example.org>", "alice@example.org"},
+      // The last "<" counts: a name may hold one.
+      {"a <b> c <alice@example.org>", "alice@example.org"},
+      // Without a "<...>" pair the setting is used as it is.
+      {"Alice alice@example.org>", "Alice alice@example.org>"},
+      {"Alice <alice@example.org", "Alice <alice@example.org"},
+      {"", ""},
+  };
+  for (const auto& [mailbox, address] : cases)
+    EXPECT_EQ(mailboxAddress(mailbox), address) << mailbox;
+}
+
+TEST(HeaderMailbox, ANameThatIsNotAsciiBecomesEncodedWords) {
+  const struct {
+    std::string mailbox;
+    std::string header;
+  } cases[] = {
+      {"alice@example.org", "alice@example.org"},
+      {"Alice Smith <alice@example.org>", "Alice Smith <alice@example.org>"},
+      {"\"Smith, Alice\" <alice@example.org>", "\"Smith, Alice\" <alice@example.org>"},
+      {"Alice \xC3\x84rger <alice@example.org>",
+       "=?UTF-8?B?QWxpY2Ugw4RyZ2Vy?= <alice@example.org>"},
+      // The quotes of a quoted name do not go into the encoded word.
+      {"\"\xC3\x84rger, \\\"Alice\\\"\" <alice@example.org>",
+       "=?UTF-8?B?w4RyZ2VyLCAiQWxpY2Ui?= <alice@example.org>"},
+      // No address in angle brackets: nothing to separate a name from.
+      {"\xC3\x84rger alice@example.org", "\xC3\x84rger alice@example.org"},
+  };
+  for (const auto& [mailbox, header] : cases) EXPECT_EQ(headerMailbox(mailbox), header) << mailbox;
+}
+
+TEST(HeaderMailbox, LongNamesSplitIntoWordsBetweenCharacters) {
+  // 30 two-byte letters: 60 bytes, more than one encoded word of at most 75
+  // characters can carry.
+  std::string name;
+  for (int i = 0; i < 30; ++i) name += "\xC3\x84";
+  const std::string header = headerMailbox(name + " <a@example.org>");
+  const std::regex word(R"(=\?UTF-8\?B\?([A-Za-z0-9+/=]+)\?=)");
+  std::string decoded;
+  std::size_t words = 0;
+  for (auto it = std::sregex_iterator(header.begin(), header.end(), word);
+       it != std::sregex_iterator(); ++it) {
+    EXPECT_LE(it->length(), 75);
+    const std::string bytes = base64DecodeSkippingJunk((*it)[1].str());
+    // Each word holds whole characters only.
+    EXPECT_EQ(bytes.size() % 2, 0u);
+    decoded += bytes;
+    ++words;
+  }
+  EXPECT_EQ(words, 2u);
+  EXPECT_EQ(decoded, name);
+  EXPECT_TRUE(header.ends_with("?= <a@example.org>")) << header;
+}
+
+TEST(MessageHeaderLines, ANamedSenderStaysSevenBitAndGivesTheAddressDomain) {
+  HeaderFields f;
+  f.date = "Sun, 05 Jan 2025 14:03:09 +0100";
+  f.recipients = "a@x.org";
+  f.sender = "Alice \xC3\x84rger <alice@example.org>";
+  f.replyTo = f.sender;
+  f.identifier = "0123ABCD-0000-4000-8000-00000000000F";
+  f.subject = "Gr\xC3\xBC\xC3\x9F";
+  const std::vector<std::string> lines = messageHeaderLines(f);
+  EXPECT_EQ(lines[2], "From: =?UTF-8?B?QWxpY2Ugw4RyZ2Vy?= <alice@example.org>");
+  EXPECT_EQ(lines[3], "Reply-To: =?UTF-8?B?QWxpY2Ugw4RyZ2Vy?= <alice@example.org>");
+  EXPECT_EQ(lines[4], "Message-ID: <0123ABCD-0000-4000-8000-00000000000F@example.org>");
+  for (const std::string& line : lines) {
+    for (char c : line) EXPECT_LT(static_cast<unsigned char>(c), 0x80u) << line;
+  }
 }
 
 namespace {
