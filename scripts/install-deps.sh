@@ -11,6 +11,7 @@ PACKAGES=(
   python3 python3-pytest python3-aiosmtpd time
   xvfb xauth xdotool openssl ca-certificates
   xdg-utils dbus-x11 dbus-daemon at-spi2-core curl libx11-6
+  clang libclang-rt-14-dev
 )
 
 missing=()
