@@ -16,6 +16,8 @@ PACKAGES=(
   # file-type look-ups of xdg-utils.
   dpkg-dev librsvg2-bin lintian man-db desktop-file-utils appstream shared-mime-info
   gtk-update-icon-cache libglib2.0-bin libfile-mimeinfo-perl
+  # Fuzzing: clang and libFuzzer's runtime.
+  clang libclang-rt-14-dev
 )
 
 installed() {

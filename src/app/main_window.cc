@@ -7,6 +7,7 @@
 #include "base/log.h"
 #include "platform/host_platform.h"
 #include "base/numbers.h"
+#include "platform/file.h"
 #include "platform/open_with_system.h"
 #include "platform/paths.h"
 
@@ -16,10 +17,30 @@ namespace {
 constexpr int kMinWidth = 1025;  // not 1024: the web application's layout needs it
 constexpr int kMinHeight = 480;
 
+// The web view's disk cache holds the application, its scripts and its HSTS
+// list: in the shared temporary folder it must be a folder of the user's that
+// nobody else can read. When the name is taken by anything else (a symbolic
+// link, another user's folder, a file), a fresh private folder beside it is
+// used; without one the engine's own cache folder below the user's home.
+std::string webViewCacheFolder() {
+  const std::string wanted = tempFolder() + "WebView2_Cache";
+  const Status usable = makePrivateFolder(wanted);
+  if (usable) return wanted;
+  Result<std::string> fresh = makeUniquePrivateFolder(wanted + ".");
+  if (!fresh) {
+    writeLog("ERROR: No private web view cache folder [" + wanted + "] (" + usable.message() +
+             "; " + fresh.message() + "); the engine's own cache folder is used");
+    return {};
+  }
+  writeLog("WARN: Web view cache folder [" + wanted + "] is not a private folder (" +
+           usable.message() + "); using [" + *fresh + "]");
+  return *fresh;
+}
+
 WebViewOptions webViewOptions(ProcessState& state, const MainWindowInputs& inputs) {
   WebViewOptions options;
   options.developerTools = !state.prefs.readSetting("developer", "", kWebAppGroup).empty();
-  options.cacheFolder = tempFolder() + "WebView2_Cache";
+  options.cacheFolder = webViewCacheFolder();
   if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
   options.extraCaFile = inputs.extraCaFile;
   return options;

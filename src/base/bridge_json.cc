@@ -4,11 +4,67 @@
 
 #include "base/log.h"
 #include "base/numbers.h"
+#include "base/utf8.h"
 
 namespace vm {
 
+namespace {
+
+constexpr std::string_view kReplacementEscape = "\\uFFFD";
+
+// The UTF-16 unit of the escape "\uXXXX" at text[at], or -1 when there is none.
+int escapedUnitAt(std::string_view text, std::size_t at) {
+  if (at + 6 > text.size() || text[at] != '\\' || text[at + 1] != 'u') return -1;
+  int unit = 0;
+  for (std::size_t i = at + 2; i < at + 6; ++i) {
+    const int digit = hexDigitValue(text[i]);
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+bool isHighSurrogate(int unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool isLowSurrogate(int unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+}  // namespace
+
+std::string replaceLoneSurrogateEscapes(std::string_view json) {
+  std::string out;
+  out.reserve(json.size());
+  bool inString = false;
+  for (std::size_t i = 0; i < json.size();) {
+    const char c = json[i];
+    if (!inString || c != '\\') {
+      if (c == '"') inString = !inString;
+      out += c;
+      ++i;
+      continue;
+    }
+    const int unit = escapedUnitAt(json, i);
+    if (unit < 0) {  // another escape: it and the character it escapes
+      out.append(json.substr(i, 2));
+      i += 2;
+      continue;
+    }
+    if (isHighSurrogate(unit) && isLowSurrogate(escapedUnitAt(json, i + 6))) {
+      out.append(json.substr(i, 12));
+      i += 12;
+      continue;
+    }
+    if (isHighSurrogate(unit) || isLowSurrogate(unit))
+      out += kReplacementEscape;
+    else
+      out.append(json.substr(i, 6));
+    i += 6;
+  }
+  return out;
+}
+
 std::optional<Json> parseBridgeArgs(const std::string& argsJson) {
-  Json doc = Json::parse(argsJson, nullptr, /*allow_exceptions=*/false);
+  // A page string cut in the middle of a surrogate pair is still the page's
+  // text: the lone half reads as U+FFFD instead of failing the whole call.
+  Json doc = Json::parse(replaceLoneSurrogateEscapes(argsJson), nullptr, /*allow_exceptions=*/false);
   if (doc.is_discarded() || !doc.is_array()) return std::nullopt;
   return doc;
 }
@@ -49,7 +105,7 @@ std::string settingValueText(const Json& value) {
 std::string jsonEscape(const std::string& text) {
   std::string out;
   out.reserve(text.size() + 8);
-  for (unsigned char c : text) {
+  for (unsigned char c : validUtf8(text)) {
     switch (c) {
       case '\b': out += "\\b"; break;
       case '\t': out += "\\t"; break;

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vm {
@@ -13,8 +14,13 @@ using Json = nlohmann::json;
 // A bridge answer: JSON text, or nothing.
 using BridgeAnswer = std::optional<std::string>;
 
+// The JSON text with every escape of a lone UTF-16 surrogate ("\\uD83D" not
+// followed by its low half, or a low half alone) inside strings replaced by
+// "\\uFFFD"; a strict parser would refuse the whole text for it.
+std::string replaceLoneSurrogateEscapes(std::string_view json);
+
 // Parses the argument text of a bridge call; nullopt when it is not a JSON
-// array (treated like a wrong argument count).
+// array (treated like a wrong argument count). Lone surrogates read as U+FFFD.
 std::optional<Json> parseBridgeArgs(const std::string& argsJson);
 
 // Parses and checks the count. On a mismatch (or a parse failure) logs
@@ -32,6 +38,8 @@ std::string fixedPointText(double number);
 
 // The escaping of string answers: the eight two-character escapes, and every
 // other control character below 0x20 as \u00XX so that the answer stays JSON.
+// Bytes that are not valid UTF-8 (a file or database written by another
+// program) become U+FFFD, so the answer always parses.
 std::string jsonEscape(const std::string& text);
 // Quotation mark, escaped text, quotation mark.
 std::string jsonStringAnswer(const std::string& text);

@@ -1,12 +1,15 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace vm {
 
@@ -102,6 +105,28 @@ Result<std::string> readFile(const std::string& path, const ReadOptions& options
   return readAll(file->get(), options.maxBytes);
 }
 
+Status mayChangeFile(const std::string& path) {
+  if (::access(path.c_str(), W_OK) != 0) return failFromErrno("access " + path);
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return failFromErrno("stat " + path);
+  if (!(st.st_mode & S_IWUSR)) return fail(path + ": no write permission", EACCES);
+  return {};
+}
+
+Result<FileDescriptor> lockFile(const std::string& path, int timeoutMs) {
+  Result<FileDescriptor> file = openPrivateFile(path, PrivateOpen::Append);
+  if (!file) return file;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (::flock(file->get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return failFromErrno("flock " + path);
+    if (std::chrono::steady_clock::now() >= deadline)
+      return fail("flock " + path + ": still held by another process", EWOULDBLOCK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return file;
+}
+
 Status replaceFileAtomically(const std::string& path, std::string_view data) {
   std::string tmp = path + ".XXXXXX";
   const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
@@ -130,6 +155,28 @@ Status copyFile(const std::string& from, const std::string& to, mode_t mode) {
     if (Status written = writeAll(out->get(), {buffer, *n}); !written) return written;
   }
   return out->close();
+}
+
+Status makePrivateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return failFromErrno("mkdir " + path);
+  // Checked and narrowed through a descriptor of the folder itself, so that
+  // nothing swapped in after the check is what gets changed.
+  // O_NONBLOCK: a FIFO in its place must not hold the caller.
+  Result<FileDescriptor> folder = openFile(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+  if (!folder) return folder.failure();
+  struct stat st;
+  if (::fstat(folder->get(), &st) != 0) return failFromErrno("fstat " + path);
+  if (!S_ISDIR(st.st_mode)) return fail(path + ": not a folder", ENOTDIR);
+  if (st.st_uid != ::geteuid()) return fail(path + ": owned by another user", EACCES);
+  if ((st.st_mode & 07777) != 0700 && ::fchmod(folder->get(), 0700) != 0)
+    return failFromErrno("fchmod " + path);
+  return {};
+}
+
+Result<std::string> makeUniquePrivateFolder(const std::string& prefix) {
+  std::string path = prefix + "XXXXXX";
+  if (!::mkdtemp(path.data())) return failFromErrno("mkdtemp " + path);
+  return path;
 }
 
 Result<FileDescriptor> openPrivateFile(const std::string& path, PrivateOpen mode) {

@@ -63,6 +63,17 @@ struct ReadOptions {
 };
 Result<std::string> readFile(const std::string& path, const ReadOptions& options = {});
 
+// Whether this process may change the file at path: a failure (with the
+// reason of access(2), or EACCES) when it may not. A file without its owner's
+// write bit counts as read-only also for root, who could write it anyway.
+Status mayChangeFile(const std::string& path);
+
+// Takes an exclusive advisory lock (flock) on the lock file at path, made
+// like a private file (mode 0600, no symbolic link, the user's own) when it
+// is missing. The lock holds until the descriptor is closed. Waits at most
+// timeoutMs for another holder, then fails with EWOULDBLOCK.
+Result<FileDescriptor> lockFile(const std::string& path, int timeoutMs);
+
 // Writes data to a file beside path, brings it to the disk and renames it
 // over path: a crash or a failure at any moment leaves either the old or the
 // new content, never a part. The file beside it is removed on failure.
@@ -70,6 +81,15 @@ Status replaceFileAtomically(const std::string& path, std::string_view data);
 
 // Copies from to to, creating to with mode (less the umask) or emptying it first.
 Status copyFile(const std::string& from, const std::string& to, mode_t mode);
+
+// A folder private to the user at path: made with mode 0700 when missing;
+// an existing folder of the user's (not reached through a symbolic link) is
+// kept and narrowed to 0700. Fails for anything else there: a symbolic link
+// (ELOOP), another user's folder (EACCES), something that is no folder (ENOTDIR).
+Status makePrivateFolder(const std::string& path);
+// A fresh folder named prefix + six random characters, made like mkdtemp
+// (mode 0700, the name not taken before); its path.
+Result<std::string> makeUniquePrivateFolder(const std::string& prefix);
 
 // Files the client creates in a shared temporary folder: private to the user
 // (mode 0600), never reached through a symbolic link, never another user's.

@@ -37,38 +37,103 @@ struct GObjectUnref {
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
-// Runs at document start in the top frame only. The secret that every call
-// carries is handed out once per committed page, to the first asker; this
-// script asks before any of the page's own script (and so before any of its
-// frames) exists. Library functions are captured early so that the page
-// cannot swap them to read the secret in transit.
-constexpr const char* kBridgeCore = R"JS((function () {
-  if (window.top !== window || window.__velomarkBridge) return;
+// The bridge is two scripts, both run at document start in the top frame
+// only. The channel to the native side lives in a script world of its own:
+// no page script, of the top page or of any frame, can reach it. The script
+// of that world asks for the page's secret before any page script exists and
+// sends every call with it; the page's functions, in the page's world, hand
+// calls and answers over to it as DOM events on the document, which frames
+// from other origins cannot touch.
+constexpr const char* kWorldName = "velomark";
+
+// In the bridge's own world: the page cannot change anything this script uses.
+constexpr const char* kChannelScript = R"JS((function () {
+  'use strict';
+  if (window.top !== window) return;
   const handlers = window.webkit && window.webkit.messageHandlers;
   const channel = handlers && handlers.velomarkBridge;
   if (!channel) return;
-  const post = channel.postMessage.bind(channel);
+  let secret = null;  // a string once the native side has answered
+  const waiting = [];
+  const answer = (id, fields) => {
+    fields.id = id;
+    document.dispatchEvent(new CustomEvent('velomark-bridge-answer', {detail: JSON.stringify(fields)}));
+  };
+  const send = (call) => {
+    channel.postMessage(JSON.stringify({kind: 'call', name: call.name, id: call.id, secret: secret,
+                                        args: call.args}))
+        .then((text) => answer(call.id, {answer: typeof text === 'string' ? text : null}),
+              (error) => answer(call.id, {error: error && error.message !== undefined
+                                                     ? String(error.message) : String(error)}));
+  };
+  // Calls made before the answer go out with it, in their order.
+  const start = (s) => {
+    secret = typeof s === 'string' ? s : '';
+    for (const call of waiting.splice(0)) send(call);
+  };
+  channel.postMessage(JSON.stringify({kind: 'hello'})).then(start, () => start(''));
+  document.addEventListener('velomark-bridge-call', (event) => {
+    let call;
+    try { call = JSON.parse(event.detail); } catch (e) { return; }
+    if (!call || typeof call.id !== 'number' || typeof call.name !== 'string' ||
+        typeof call.args !== 'string') return;
+    if (secret === null) waiting.push(call); else send(call);
+  });
+})();
+)JS";
+
+// In the page's world. Every built-in it uses later is taken now, before any
+// page script runs, so that a page that replaces them (Promise.prototype.then,
+// JSON.parse, Function.prototype.call ...) changes nothing of what a call does.
+constexpr const char* kPageScript = R"JS((function () {
+  'use strict';
+  if (window.top !== window || window.__velomarkBridge) return;
+  const uncurry = Function.prototype.call.bind.bind(Function.prototype.call);
+  const dispatch = uncurry(EventTarget.prototype.dispatchEvent);
+  const listen = uncurry(EventTarget.prototype.addEventListener);
+  const detailOf = uncurry(Object.getOwnPropertyDescriptor(CustomEvent.prototype, 'detail').get);
+  const own = uncurry(Object.prototype.hasOwnProperty);
+  const EventType = CustomEvent, PromiseType = Promise, ErrorType = Error;
   const stringify = JSON.stringify, parse = JSON.parse;
-  const define = Object.defineProperty;
+  const define = Object.defineProperty, freeze = Object.freeze;
+  const doc = document;
+  const pending = {__proto__: null};
   let nextId = 1;
-  const secret = post(stringify({kind: 'hello'})).then(
-      (s) => (typeof s === 'string' ? s : ''), () => '');
+  listen(doc, 'velomark-bridge-answer', function (event) {
+    let answer;
+    try { answer = parse(detailOf(event)); } catch (e) { return; }
+    if (!answer || typeof answer !== 'object' || !own(answer, 'id')) return;
+    const settle = pending[answer.id];
+    if (settle === undefined) return;
+    delete pending[answer.id];
+    settle(answer);
+  });
+  const request = function (name, args) {
+    const id = nextId++;
+    return new PromiseType(function (resolve, reject) {
+      const argsText = stringify(args);
+      pending[id] = function (answer) {
+        if (own(answer, 'error')) return reject(new ErrorType(answer.error));
+        const text = own(answer, 'answer') ? answer.answer : null;
+        if (typeof text !== 'string') return resolve(undefined);
+        let value;
+        try { value = parse(text); } catch (e) {
+          return reject(new ErrorType('Failed to parse binding result as JSON'));
+        }
+        resolve(value);
+      };
+      dispatch(doc, new EventType('velomark-bridge-call', {__proto__: null,
+          detail: stringify({__proto__: null, id: id, name: name, args: argsText})}));
+    });
+  };
   const bind = function (name) {
-    const fn = function (...args) {
-      const id = nextId++;
-      return secret.then((s) => post(stringify({kind: 'call', name: name, id: id, secret: s,
-                                                args: stringify(args)})))
-          .then((answer) => {
-            if (answer === undefined || answer === null) return undefined;
-            try { return parse(answer); } catch (e) {
-              throw new Error('Failed to parse binding result as JSON');
-            }
-          });
-    };
-    define(window, name, {value: fn, writable: true, configurable: true, enumerable: false});
+    const fn = function (...args) { return request(name, args); };
+    define(window, name, {__proto__: null, value: fn, writable: true, configurable: true,
+                          enumerable: false});
   };
   const unbind = function (name) { delete window[name]; };
-  define(window, '__velomarkBridge', {value: Object.freeze({bind: bind, unbind: unbind})});
+  define(window, '__velomarkBridge', {__proto__: null,
+      value: freeze({__proto__: null, bind: bind, unbind: unbind})});
 })();
 )JS";
 
@@ -209,7 +274,7 @@ WebView::Impl::Impl(const WebViewOptions& options)
       }) {
   content.reset(webkit_user_content_manager_new());
   webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
-                                                                         kHandlerName, nullptr);
+                                                                         kHandlerName, kWorldName);
 
   g_autoptr(WebKitSettings) settings = webkit_settings_new();
   webkit_settings_set_enable_developer_extras(settings, options.developerTools);
@@ -300,15 +365,20 @@ void WebView::Impl::setHtml(const std::string& html) {
 }
 
 void WebView::Impl::rebuildUserScript() {
-  std::string source = kBridgeCore;
+  std::string page = kPageScript;
   for (const auto& [name, handler] : bindings)
-    source += "window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) + ");\n";
+    page += "window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) + ");\n";
   webkit_user_content_manager_remove_all_scripts(content.get());
-  WebKitUserScript* script =
-      webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                             WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-  webkit_user_content_manager_add_script(content.get(), script);
-  webkit_user_script_unref(script);
+  for (auto [source, world] : {std::pair<const char*, const char*>{kChannelScript, kWorldName},
+                               {page.c_str(), nullptr}}) {
+    constexpr auto frames = WEBKIT_USER_CONTENT_INJECT_TOP_FRAME;
+    constexpr auto time = WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START;
+    WebKitUserScript* script =
+        world ? webkit_user_script_new_for_world(source, frames, time, world, nullptr, nullptr)
+              : webkit_user_script_new(source, frames, time, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content.get(), script);
+    webkit_user_script_unref(script);
+  }
 }
 
 std::vector<std::pair<std::string, WebView::Handler>>::iterator WebView::Impl::findBinding(

@@ -42,6 +42,12 @@ std::string singleLineValue(const std::string& value) {
   return out;
 }
 
+bool isStorableKey(std::string_view key) {
+  if (key.empty() || trimBlanks(key).size() != key.size()) return false;
+  if (key.front() == ';' || key.front() == '[') return false;
+  return key.find_first_of("=\r\n") == std::string_view::npos;
+}
+
 IniDocument IniDocument::parse(const std::string& bytes) {
   IniDocument doc;
   std::string text = bytes.starts_with(kBom) ? bytes.substr(3) : bytes;

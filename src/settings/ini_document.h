@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vm {
@@ -43,5 +44,10 @@ class IniDocument {
 
 // Values are single-line: each line break (CR LF, CR or LF) becomes one blank.
 std::string singleLineValue(const std::string& value);
+
+// Whether a key written to the file reads back as the same key: not empty,
+// without "=", CR or LF, not starting with ";" (a comment) or "[" (a group
+// line), and without blanks or tabs at either end (they are dropped on reading).
+bool isStorableKey(std::string_view key);
 
 }  // namespace vm

@@ -10,6 +10,14 @@ BridgeAnswer setSettingCommand(Preferences& prefs, const std::string& argsJson) 
   if (!args) return std::nullopt;
   std::string key = jsonStringOrEmpty((*args)[0]);
   std::string value = settingValueText((*args)[1]);
+  args.reset();
+  // Every operation reads the whole file: one huge value would slow every
+  // later call of the page and of the client.
+  if (value.size() > kMaxSettingValueBytes) {
+    writeLog("ERROR: Refused setting value of [" + key + "]: " + std::to_string(value.size()) +
+             " bytes, more than " + std::to_string(kMaxSettingValueBytes));
+    return std::nullopt;
+  }
   prefs.writeSetting(key, value, kWebAppGroup);
   return std::nullopt;
 }

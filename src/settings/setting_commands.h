@@ -10,6 +10,9 @@ namespace vm {
 
 class Preferences;
 
+// setSetting refuses a longer value (1 MiB), with a log line.
+inline constexpr std::size_t kMaxSettingValueBytes = 1024 * 1024;
+
 BridgeAnswer setSettingCommand(Preferences& prefs, const std::string& argsJson);
 BridgeAnswer getSettingCommand(Preferences& prefs, const std::string& argsJson);
 BridgeAnswer deleteSettingCommand(Preferences& prefs, const std::string& argsJson);

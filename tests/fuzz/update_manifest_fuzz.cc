@@ -4,11 +4,6 @@
 // go through compareVersions. Nothing may crash or trip a sanitizer, and the
 // answers keep their invariants.
 //
-// Build (clang, libFuzzer; besides the target, the files it links):
-//   clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
-//     tests/fuzz/update_manifest_fuzz.cc src/update/update_manifest.cc \
-//     src/base/bridge_json.cc src/base/log.cc src/base/numbers.cc src/base/text.cc \
-//     src/base/utf8.cc -o build/fuzz/update_manifest_fuzz
 // Seeds: tests/fuzz/corpus/update_manifest/
 #include <cstddef>
 #include <cstdint>

@@ -79,10 +79,8 @@ def test_only_the_app_origins_top_level_page_may_call(display, tmp_path):
             with run:
                 assert server.wait_result("app") == {"undefined": True}
                 frame = evil.wait_result("frame")
-                # The frame gets no secret (the top page took it) and its calls are refused.
-                assert frame == {"hello": {"undefined": True}, "forged": {"error": "Bridge call refused"},
-                                 "direct": "not defined"}
-                run.wait_log("ERROR: Refused bridge call [setSetting]")
+                # The channel lives in the bridge's own script world: no frame reaches it.
+                assert frame == {"hello": "no channel", "forged": "no channel", "direct": "not defined"}
             assert ini_value(run.ini_text(), "WebApp", "mine") == "ok"
             assert ini_value(run.ini_text(), "WebApp", "stolen") is None
 
@@ -90,9 +88,93 @@ def test_only_the_app_origins_top_level_page_may_call(display, tmp_path):
             run = ClientRun(display, tmp_path / "top", url=server.url("/leaving.html"))
             with run:
                 top = evil.wait_result("top")
-                assert top == {"hello": {"undefined": True}, "forged": {"error": "Bridge call refused"},
+                assert top == {"hello": "no channel", "forged": "no channel",
                                "direct": {"error": "Bridge call refused"}}
+                # The log names the caller: the top-level page itself.
+                run.wait_log(f"ERROR: Refused bridge call [setSetting] from [{evil.url('/evil.html')}]")
             assert ini_value(run.ini_text(), "WebApp", "stolen") is None
+
+
+# The page of the application's origin replaces every built-in it can think
+# of before it calls anything, collects every string that passes through its
+# replacements and hands them all to a frame of another origin.
+SNIFFING_PAGE = """
+  const seen = new Set();
+  const note = (v) => { if (typeof v === 'string' && v.length >= 16 && v.length < 4096) seen.add(v); };
+  const noteAll = (list) => { for (const v of list) { note(v); if (v && typeof v === 'object') {
+      try { for (const k of Object.keys(v)) note(v[k]); } catch (e) {} } } };
+  const apply = Reflect.apply;
+  const wrap = (owner, key) => {
+    const original = owner[key];
+    owner[key] = function (...args) { noteAll(args); return apply(original, this, args); };
+  };
+  const origThen = Promise.prototype.then;
+  Promise.prototype.then = function (ok, err) {
+    note(this);
+    return apply(origThen, this, [(v) => { noteAll([v]); return ok ? ok(v) : v; },
+                                  (e) => { if (err) return err(e); throw e; }]);
+  };
+  let inGetter = false;
+  Object.defineProperty(Promise.prototype, 'constructor', {configurable: true, get() {
+    if (!inGetter) {
+      inGetter = true;
+      try { apply(origThen, this, [(v) => noteAll([v])]); } finally { inGetter = false; }
+    }
+    return Promise;
+  }});
+  Object.defineProperty(Object.prototype, 'toJSON', {configurable: true,
+      get() { noteAll([this]); return undefined; }});
+  for (const [owner, key] of [[JSON, 'stringify'], [JSON, 'parse'], [Function.prototype, 'call'],
+                              [Function.prototype, 'apply'], [Function.prototype, 'bind'],
+                              [EventTarget.prototype, 'dispatchEvent'], [Object, 'defineProperty'],
+                              [Object, 'freeze'], [Array.prototype, 'push'], [String.prototype, 'slice']])
+    wrap(owner, key);
+  const OrigEvent = CustomEvent;
+  window.CustomEvent = function (type, init) { noteAll([type, init && init.detail]); return new OrigEvent(type, init); };
+
+  const mine = await outcome(() => window.setSetting('mine', 'ok'));
+  const back = await outcome(() => window.getSetting('mine', ''));
+  const sniffed = [...seen];
+  const candidates = [...sniffed, 'guess'];
+  const frame = document.createElement('iframe');
+  frame.src = '%(frame)s';
+  document.body.appendChild(frame);
+  await new Promise((r) => frame.addEventListener('load', r));
+  frame.contentWindow.postMessage(candidates, '*');
+  report('app', {mine: mine, back: back,
+                 secrets: sniffed.filter((v) => /^[0-9a-f]{48}$/.test(v))});
+"""
+
+FRAME_WITH_STOLEN_STRINGS = """
+  const candidates = await new Promise((r) => window.addEventListener('message', (e) => r(e.data)));
+  const channel = window.webkit && window.webkit.messageHandlers && window.webkit.messageHandlers.velomarkBridge;
+  const answers = [];
+  for (const secret of channel ? candidates : []) {
+    answers.push(await outcome(() => channel.postMessage(JSON.stringify(
+        {kind: 'call', name: 'setSetting', id: 7, secret: secret, args: '["stolen","yes"]'}))));
+  }
+  let parentDocument;
+  try { parentDocument = typeof window.parent.document; } catch (e) { parentDocument = e.name; }
+  report('frame', {tried: candidates.length, channel: Boolean(channel), answers: answers,
+                   parentDocument: parentDocument});
+"""
+
+
+def test_a_page_that_replaces_built_ins_sees_no_secret_and_its_frames_cannot_call(display, tmp_path):
+    with AppServer(host="127.0.0.2", routes={"/frame.html": page(FRAME_WITH_STOLEN_STRINGS)}) as evil:
+        script = SNIFFING_PAGE % {"frame": evil.url("/frame.html")}
+        with AppServer(routes={"/app.html": page(script)}) as server:
+            run = ClientRun(display, tmp_path, url=server.url("/app.html"))
+            with run:
+                app = server.wait_result("app")
+                frame = evil.wait_result("frame")
+        # The bridge works for the page whatever it replaced, and nothing
+        # that passed through its replacements was the page's secret.
+        assert app == {"mine": {"undefined": True}, "back": {"ok": "ok"}, "secrets": []}
+        assert frame["tried"] > 0 and frame["parentDocument"] == "SecurityError"
+        assert frame["channel"] is False and frame["answers"] == []
+        assert ini_value(run.ini_text(), "WebApp", "mine") == "ok"
+        assert ini_value(run.ini_text(), "WebApp", "stolen") is None
 
 
 def test_binding_again_replaces_and_unbinding_removes_also_on_the_open_page(display, tmp_path):

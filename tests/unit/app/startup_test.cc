@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 
 #include "app/command_line.h"
@@ -117,6 +118,7 @@ TEST_F(StartupTest, TemporaryFilesAreDeletedAndFailuresLogged) {
   std::string logPath = dir.path() + "log.txt";
   state.log.setPath(logPath);
   state.log.open();
+  LogSinkScope logScope(state.log);
   std::string file = tmp + "a.pdf", readOnly = tmp + "b.pdf", folder = tmp + "folder";
   test::writeFile(file, "x");
   test::writeFile(readOnly, "y");
@@ -127,15 +129,18 @@ TEST_F(StartupTest, TemporaryFilesAreDeletedAndFailuresLogged) {
   test::writeFile(locked + "c.pdf", "z");
   chmod(locked.c_str(), 0500);
   bool rootCanDelete = geteuid() == 0;
+  // A file that nobody, root included, can delete.
+  const std::string undeletable = "/proc/version";
+  ASSERT_TRUE(std::filesystem::is_regular_file(undeletable));
 
-  deleteTemporaryFiles({file, tmp + "gone.pdf", folder, readOnly, locked + "c.pdf"});
+  deleteTemporaryFiles({file, tmp + "gone.pdf", folder, readOnly, locked + "c.pdf", undeletable});
   EXPECT_EQ(access(file.c_str(), F_OK), -1);
   EXPECT_EQ(access(readOnly.c_str(), F_OK), -1);
   EXPECT_EQ(access(folder.c_str(), F_OK), 0);
   chmod(locked.c_str(), 0700);
-  if (!rootCanDelete) {
-    EXPECT_EQ(readFile(logPath), "ERROR: Failed deletion of [" + locked + "c.pdf]\r\n");
-  }
+  std::string expected = rootCanDelete ? "" : "ERROR: Failed deletion of [" + locked + "c.pdf]\r\n";
+  expected += "ERROR: Failed deletion of [/proc/version]\r\n";
+  EXPECT_EQ(readFile(logPath), expected);
 }
 
 // The update step of the shutdown with recorded calls in place of the check

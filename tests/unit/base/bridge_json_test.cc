@@ -16,6 +16,58 @@ TEST(BridgeJson, EscapesTheEightCharactersAndOtherControlsAsUnicode) {
   EXPECT_EQ(Json::parse(jsonStringAnswer(all)).get<std::string>(), all);
 }
 
+// Bytes written by another program reach answers as valid UTF-8, each
+// invalid byte as U+FFFD, so the page can always parse the answer.
+TEST(BridgeJson, InvalidUtf8BecomesReplacementCharacters) {
+  const std::string r = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\xFFz", "a" + r + "z"},                      // never part of UTF-8
+      {"x\xC3", "x" + r},                             // cut sequence at the end
+      {"\xC3(", r + "("},                             // cut sequence before ASCII
+      {"\xC0\xAF", r + r},                           // overlong "/"
+      {"\xED\xA0\x80", r + r + r},                  // an encoded surrogate
+      {"\xF4\x90\x80\x80", r + r + r + r},         // past U+10FFFF
+      {"ok \xE2\x82\xAC \xF0\x9F\x98\x80", "ok € 😀"},  // valid text is kept
+  };
+  for (const auto& [bytes, text] : cases) {
+    const std::string answer = jsonStringAnswer(bytes);
+    Json parsed = Json::parse(answer, nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << answer;
+    EXPECT_EQ(parsed.get<std::string>(), text) << answer;
+  }
+}
+
+// JSON.stringify writes half a surrogate pair as an escape that strict
+// parsers refuse; the half reads as U+FFFD and the call goes on.
+TEST(BridgeJson, LoneSurrogateEscapesReadAsReplacementCharacters) {
+  const std::string r = "\xEF\xBF\xBD";
+  const std::pair<const char*, std::string> cases[] = {
+      {R"(["cut \ud83d"])", "cut " + r},
+      {R"(["\uDE00 low first"])", r + " low first"},
+      {R"(["\ud83d\ude00"])", "😀"},
+      {R"(["\ud83d\ud83d\ude00"])", r + "😀"},
+      {R"(["\ud83dx\ude00"])", r + "x" + r},
+      {R"(["\\ud83d"])", "\\ud83d"},  // an escaped backslash, then plain letters
+      {R"(["\"\ud800\""])", "\"" + r + "\""},
+      {R"(["\u00e9\u20AC"])", "é€"},
+  };
+  for (const auto& [args, text] : cases) {
+    auto parsed = parseBridgeArgs(args);
+    ASSERT_TRUE(parsed) << args;
+    ASSERT_EQ(parsed->size(), 1u) << args;
+    EXPECT_EQ((*parsed)[0].get<std::string>(), text) << args;
+  }
+  // Keys of objects and later elements are read the same way; text outside
+  // strings is left to the parser.
+  auto parsed = parseBridgeArgs(R"([{"\udc00": "\ud800"}, "b"])");
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ((*parsed)[0].begin().key(), r);
+  EXPECT_EQ((*parsed)[0].begin().value(), r);
+  EXPECT_EQ((*parsed)[1], "b");
+  EXPECT_FALSE(parseBridgeArgs(R"([\ud800])"));
+  EXPECT_EQ(replaceLoneSurrogateEscapes(R"(["\u12"])"), R"(["\u12"])");
+}
+
 TEST(BridgeJson, FixedPointText) {
   const std::pair<double, const char*> cases[] = {
       {2.50, "2.5"}, {3, "3"}, {0.5, "0.5"}, {0, "0"}, {-0.0, "0"}, {1.0, "1"},

@@ -119,6 +119,11 @@ TEST_F(LogTest, SendLogWhileOnSavesAndStartsAnewReplacingReadOnlyTarget) {
   std::string saved = dir.path() + "saved.txt";
   test::writeFile(saved, "old");
   chmod(saved.c_str(), 0444);
+  // A second name of the old file: a replaced file keeps its content there,
+  // while a file written over in place (which root could do despite the
+  // missing write bit) would not.
+  std::string secondName = dir.path() + "second-name.txt";
+  ASSERT_EQ(link(saved.c_str(), secondName.c_str()), 0);
   enableLogCommand(log, dialogs, "[true]");
   dialogs.saveAnswers.push_back(saved);
   sendLogCommand(log, dialogs, "[]");
@@ -126,6 +131,27 @@ TEST_F(LogTest, SendLogWhileOnSavesAndStartsAnewReplacingReadOnlyTarget) {
                                  "Disable logging in order to send it\r\n"
                                  "Disabled local debug writing\r\n");
   EXPECT_EQ(readFile(path), std::string(kBanner) + enabledLine() + "Re-enabled logging after saving\r\n");
+  EXPECT_EQ(readFile(secondName), "old");
+  struct stat st;
+  ASSERT_EQ(stat(saved.c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+  EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(LogTest, SendLogOffersTheSaveDialogWithItsTitleNameAndFilters) {
+  test::writeFile(path, "x\r\n");
+  sendLogCommand(log, dialogs, "[]");
+  ASSERT_EQ(dialogs.saveCalls.size(), 1u);
+  const auto& call = dialogs.saveCalls[0];
+  EXPECT_EQ(call.title, "velomark");
+  EXPECT_EQ(call.proposedName, "velomark_logfile.txt");
+  ASSERT_EQ(call.filters.size(), 2u);
+  EXPECT_EQ(call.filters[0].description, "Text (*.txt,*.log)");
+  EXPECT_EQ(call.filters[0].patterns, "*.txt;*.log");
+  EXPECT_EQ(call.filters[1].description, "All files (*.*)");
+  EXPECT_EQ(call.filters[1].patterns, "*.*");
+  // Cancelled: the log stays.
+  EXPECT_EQ(readFile(path), "x\r\n");
 }
 
 TEST_F(LogTest, SendLogWhileOffSavesAndDeletes) {
@@ -139,13 +165,18 @@ TEST_F(LogTest, SendLogWhileOffSavesAndDeletes) {
 }
 
 TEST_F(LogTest, SendLogCopyFailureKeepsTheLog) {
-  test::writeFile(path, "keep\r\n");
-  std::string bad = dir.path() + "no-folder/saved.txt";
-  dialogs.saveAnswers.push_back(bad);
-  sendLogCommand(log, dialogs, "[]");
-  ASSERT_EQ(dialogs.errors.size(), 1u);
-  EXPECT_EQ(dialogs.errors[0], "Saving file [" + bad + "] failed!");
-  EXPECT_EQ(readFile(path), "keep\r\n");
+  // Both fail for root as well: no folder, and a parent that is a file.
+  test::writeFile(dir.path() + "plain-file", "");
+  for (const std::string& bad : {dir.path() + "no-folder/saved.txt", dir.path() + "plain-file/saved.txt"}) {
+    SCOPED_TRACE(bad);
+    test::writeFile(path, "keep\r\n");
+    dialogs.errors.clear();
+    dialogs.saveAnswers.push_back(bad);
+    sendLogCommand(log, dialogs, "[]");
+    ASSERT_EQ(dialogs.errors.size(), 1u);
+    EXPECT_EQ(dialogs.errors[0], "Saving file [" + bad + "] failed!");
+    EXPECT_EQ(readFile(path), "keep\r\n");
+  }
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -204,6 +206,127 @@ TEST_F(FileTest, FailedReplaceKeepsTheOldFileAndLeavesNothingBeside) {
     EXPECT_EQ(namesIn(dir.path()), before);
     EXPECT_EQ(namesIn(folder), std::set<std::string>{"inside"});
   }
+}
+
+TEST_F(FileTest, LockFileWaitsForAnotherProcessAndRefusesPlantedNames) {
+  const std::string lock = dir.path() + "prefs.ini.lock";
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    Result<FileDescriptor> held = lockFile(lock, 1000);
+    char byte = held.ok() ? 'y' : 'n';
+    (void)!::write(ready[1], &byte, 1);
+    (void)!::read(release[0], &byte, 1);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  Result<FileDescriptor> busy = lockFile(lock, 50);
+  ASSERT_FALSE(busy.ok());
+  EXPECT_EQ(busy.failure().code, EWOULDBLOCK);
+  // Released while this process waits: the wait ends with the lock.
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    (void)!::write(release[1], "x", 1);
+  });
+  Result<FileDescriptor> got = lockFile(lock, 5000);
+  releaser.join();
+  int status = 0;
+  waitpid(holder, &status, 0);
+  EXPECT_TRUE(got.ok()) << got.message();
+  EXPECT_EQ(permissionsOf(lock), 0600u);
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) ::close(fd);
+
+  const std::string planted = dir.path() + "planted.lock";
+  ASSERT_EQ(symlink((dir.path() + "elsewhere").c_str(), planted.c_str()), 0);
+  Result<FileDescriptor> refused = lockFile(planted, 50);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.failure().code, ELOOP);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "elsewhere"));
+}
+
+TEST_F(FileTest, MayChangeFileRefusesFilesWithoutTheOwnersWriteBitAlsoForRoot) {
+  const std::string path = dir.path() + "prefs.ini";
+  writeFile(path, "x");
+  EXPECT_TRUE(mayChangeFile(path).ok());
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  Status readOnly = mayChangeFile(path);
+  ASSERT_FALSE(readOnly.ok());
+  EXPECT_EQ(readOnly.failure().code, EACCES) << readOnly.message();
+  Status missing = mayChangeFile(dir.path() + "missing");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.failure().code, ENOENT);
+}
+
+TEST_F(FileTest, PrivateFolderIsTheUsersOwnAndNeverReachedThroughALink) {
+  const std::string path = dir.path() + "WebView2_Cache";
+  const std::string elsewhere = dir.path() + "elsewhere";
+  struct Case {
+    const char* name;
+    std::function<void()> plant;
+    int code;  // 0: usable
+    bool needsRoot = false;
+  };
+  const Case cases[] = {
+      {"nothing there", [] {}, 0},
+      {"a folder of ours open to everyone",
+       [&] {
+         ASSERT_EQ(mkdir(path.c_str(), 0777), 0);
+         ASSERT_EQ(chmod(path.c_str(), 0777), 0);
+         writeFile(path + "/cached", "kept");
+       },
+       0},
+      {"symbolic link to a folder",
+       [&] { ASSERT_EQ(symlink(elsewhere.c_str(), path.c_str()), 0); }, ELOOP},
+      {"symbolic link to nothing",
+       [&] { ASSERT_EQ(symlink((dir.path() + "nothing").c_str(), path.c_str()), 0); }, ELOOP},
+      {"a file", [&] { writeFile(path, "x"); }, ENOTDIR},
+      {"another user's folder",
+       [&] {
+         ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+         ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+       },
+       EACCES, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needsRoot && geteuid() != 0) continue;
+    std::filesystem::remove_all(path);
+    std::filesystem::remove_all(elsewhere);
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+    c.plant();
+    const mode_t plantedMode = [&] {
+      struct stat st;
+      return lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+    }();
+    Status made = makePrivateFolder(path);
+    EXPECT_EQ(made.ok() ? 0 : made.failure().code, c.code) << (made.ok() ? "" : made.message());
+    struct stat st;
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    if (c.code == 0) {
+      EXPECT_TRUE(S_ISDIR(st.st_mode));
+      EXPECT_EQ(st.st_mode & 07777, 0700u);
+      EXPECT_EQ(st.st_uid, geteuid());
+      if (plantedMode) {
+        EXPECT_EQ(test::readFile(path + "/cached"), "kept");
+      }
+    } else {
+      EXPECT_EQ(st.st_mode, plantedMode);  // left as it was
+    }
+    EXPECT_EQ(permissionsOf(elsewhere), 0755u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "nothing"));
+  }
+
+  Result<std::string> first = makeUniquePrivateFolder(path + ".");
+  Result<std::string> second = makeUniquePrivateFolder(path + ".");
+  ASSERT_TRUE(first.ok() && second.ok());
+  EXPECT_NE(*first, *second);
+  EXPECT_EQ(first->substr(0, path.size() + 1), path + ".");
+  EXPECT_EQ(permissionsOf(*first), 0700u);
 }
 
 TEST_F(FileTest, PrivateFileModes) {

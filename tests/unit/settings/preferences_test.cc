@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <functional>
 
 #include <filesystem>
 #include <set>
 
 #include "settings/device_identity.h"
 #include "settings/ini_document.h"
+#include "support/log_capture.h"
 #include "support/temp_dir.h"
 
 namespace vm {
@@ -153,14 +155,131 @@ TEST_F(PreferencesTest, ReadOnlyFileKeepsReadsWorkingAndIsNotReplaced) {
   EXPECT_EQ(prefs.readSetting("a", "", "WebApp"), "1");
 }
 
+// The log names the reason of the step that failed, for root as well.
+TEST_F(PreferencesTest, FailedRewriteLogsTheReasonOfTheFailedStep) {
+  struct Case {
+    const char* name;
+    std::function<void()> breakIt;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"read-only file", [&] { ASSERT_EQ(chmod(file.c_str(), 0400), 0); }, "Permission denied"},
+      {"a folder where the lock file goes",
+       [&] {
+         std::filesystem::remove(file + ".lock");
+         ASSERT_EQ(mkdir((file + ".lock").c_str(), 0700), 0);
+       },
+       "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder);
+    prefs.writeSetting("a", "1", "WebApp");
+    c.breakIt();
+    test::LogCapture log;
+    prefs.writeSetting("a", "2", "WebApp");
+    prefs.removeSetting("a", "WebApp");
+    const std::string line = "ERROR: Failed to write preferences file [" + file + "]: " + c.reason;
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{line, line}));
+    EXPECT_EQ(prefs.readSetting("a", "", "WebApp"), "1");
+    EXPECT_TRUE(unusable.empty());
+    chmod(file.c_str(), 0600);
+  }
+}
+
+// A key that would come back as another key, a comment or a group line is
+// not written at all.
+TEST_F(PreferencesTest, KeysThatCannotBeReadBackAreRefused) {
+  prefs.writeSetting("kept", "1", "WebApp");
+  const std::string before = readFile(file);
+  test::LogCapture log;
+  const std::string refused[] = {"",   "a=b",  ";x",  "[x",   "[x]", "a\nb", "a\rb",
+                                 " a", "a ",   "\ta", "  ;x", " [x"};
+  for (const std::string& key : refused) prefs.writeSetting(key, "v", "WebApp");
+  EXPECT_EQ(readFile(file), before);
+  std::string expected;
+  for (const std::string& key : refused) expected += "ERROR: Refused setting key [" + key + "]\r\n";
+  EXPECT_EQ(log.text(), expected);
+
+  // Brackets, semicolons and blanks inside a key are fine.
+  for (const std::string key : {"a;b", "a[1]", "x]", "two words", "é"}) {
+    prefs.writeSetting(key, key + "!", "WebApp");
+    EXPECT_EQ(prefs.readSetting(key, "", "WebApp"), key + "!") << key;
+  }
+}
+
+// Anything at the file's path but a regular file is treated like a folder
+// there: the unusable handler runs, and nothing blocks (a FIFO without a
+// writer would hold a plain open for good).
+TEST_F(PreferencesTest, SomethingOtherThanARegularFileIsUnusableWithoutBlocking) {
+  struct Case {
+    const char* name;
+    std::function<void()> plant;
+  };
+  const Case cases[] = {
+      {"FIFO", [&] { ASSERT_EQ(mkfifo(file.c_str(), 0600), 0); }},
+      {"folder", [&] { ASSERT_EQ(mkdir(file.c_str(), 0700), 0); }},
+      {"character device", [&] { ASSERT_EQ(symlink("/dev/zero", file.c_str()), 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    c.plant();
+    // In a child, so that a blocking open fails the test instead of hanging it.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Preferences probe(folder);
+      int calls = 0;
+      probe.setUnusableHandler([&](const std::string& p) { calls += p == file ? 1 : 100; });
+      const bool defaults = probe.readSetting("k", "d", "WebApp") == "d";
+      probe.writeSetting("k", "v", "WebApp");
+      _exit(defaults && calls == 1 ? 0 : 1);
+    }
+    int status = -1;
+    for (int waited = 0; waited < 500 && waitpid(child, &status, WNOHANG) == 0; ++waited) usleep(10000);
+    if (waitpid(child, nullptr, WNOHANG) == 0) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      FAIL() << "blocked";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+}
+
+// Two processes changing the file at the same time lose nothing: each
+// rewrite reads the file again under the lock.
+TEST_F(PreferencesTest, TwoProcessesWritingAtOnceKeepEveryKey) {
+  constexpr int kKeys = 300;
+  prefs.writeSetting("deviceId", "ID", "");
+  pid_t writers[2];
+  for (int w = 0; w < 2; ++w) {
+    writers[w] = fork();
+    ASSERT_GE(writers[w], 0);
+    if (writers[w] == 0) {
+      Preferences mine(folder);
+      for (int i = 0; i < kKeys; ++i)
+        mine.writeSetting("w" + std::to_string(w) + "_" + std::to_string(i), "v", "WebApp");
+      _exit(0);
+    }
+  }
+  for (pid_t writer : writers) {
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto entries = IniDocument::parse(readFile(file)).entries("WebApp");
+  EXPECT_EQ(entries.size(), 2u * kKeys);
+  EXPECT_EQ(prefs.readSetting("deviceId", "", ""), "ID");
+}
+
 TEST_F(PreferencesTest, RewriteLeavesNoTemporaryFilesBehind) {
   for (int i = 0; i < 20; ++i) prefs.writeSetting("k" + std::to_string(i), "v", "WebApp");
-  int entries = 0;
-  for (auto& e : std::filesystem::directory_iterator(folder)) {
-    (void)e;
-    ++entries;
-  }
-  EXPECT_EQ(entries, 1);
+  std::set<std::string> names;
+  for (auto& e : std::filesystem::directory_iterator(folder)) names.insert(e.path().filename());
+  // The lock file stays: removing it could let two writers lock different files.
+  EXPECT_EQ(names, (std::set<std::string>{"velomark_client.ini", "velomark_client.ini.lock"}));
 }
 
 TEST(DeviceIdentity, NewIdentifierHasVersion4Form) {

@@ -65,6 +65,72 @@ TEST_F(SettingCommandsTest, DeleteSettingTakesFirstKeyEvenWithWrongCount) {
             "deleteSetting had wrong parameter count!\r\n");
 }
 
+TEST_F(SettingCommandsTest, RefusedKeysGiveTheWrongArgumentAnswerAndWriteNothing) {
+  setSettingCommand(prefs, R"(["kept", "1"])");
+  const std::string file = prefs.filePath();
+  const std::string before = test::readFile(file);
+  const std::pair<const char*, const char*> cases[] = {
+      {R"(["a=b", "v"])", "a=b"}, {R"([";x", "v"])", ";x"},   {R"(["[x", "]"])", "[x"},
+      {R"(["a\nb", "v"])", "a\nb"}, {R"([42, "v"])", ""},     {R"([null, "v"])", ""},
+      {R"(["", "v"])", ""},       {R"([" a", "v"])", " a"},
+  };
+  std::string expected = logged();
+  for (const auto& [args, key] : cases) {
+    EXPECT_EQ(setSettingCommand(prefs, args), std::nullopt) << args;
+    expected += std::string("ERROR: Refused setting key [") + key + "]\r\n";
+  }
+  EXPECT_EQ(test::readFile(file), before);
+  EXPECT_EQ(logged(), expected);
+}
+
+TEST_F(SettingCommandsTest, ValuesLongerThanOneMebibyteAreRefused) {
+  const std::string limit(kMaxSettingValueBytes, 'x');
+  setSettingCommand(prefs, nlohmann::json::array({"fits", limit}).dump());
+  EXPECT_EQ(prefs.readSetting("fits", "", "WebApp"), limit);
+  const std::string before = test::readFile(prefs.filePath());
+  EXPECT_EQ(setSettingCommand(prefs, nlohmann::json::array({"big", limit + "y"}).dump()),
+            std::nullopt);
+  EXPECT_EQ(logged(), "ERROR: Refused setting value of [big]: 1048577 bytes, more than 1048576\r\n");
+  EXPECT_EQ(test::readFile(prefs.filePath()), before);
+  // The page goes on working.
+  setSettingCommand(prefs, R"(["after", "ok"])");
+  EXPECT_EQ(getSettingCommand(prefs, R"(["after", ""])"), R"("ok")");
+}
+
+// Values and keys that another program wrote as bytes that are not UTF-8
+// still give answers that parse, with U+FFFD for each bad byte.
+TEST_F(SettingCommandsTest, StoredBytesThatAreNotUtf8GiveValidJsonAnswers) {
+  const std::string r = "\xEF\xBF\xBD";
+  test::writeFile(prefs.filePath(),
+                  "[WebApp]\r\n"
+                  "latin1 = Gr\xFC\xDF" "e\r\n"
+                  "cut = \xE2\x82\r\n"
+                  "surrogate = \xED\xA0\xBD!\r\n"
+                  "k\xE9y = v\r\n");
+  const std::pair<const char*, std::string> cases[] = {
+      {"latin1", "Gr" + r + r + "e"},
+      {"cut", r + r},
+      {"surrogate", r + r + r + "!"},
+  };
+  for (const auto& [key, text] : cases) {
+    BridgeAnswer answer = getSettingCommand(prefs, nlohmann::json::array({key, ""}).dump());
+    ASSERT_TRUE(answer);
+    auto parsed = nlohmann::json::parse(*answer, nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << *answer;
+    EXPECT_EQ(parsed, text) << key;
+  }
+  auto all = nlohmann::json::parse(*getAllSettingsCommand(prefs, "[]"), nullptr, false);
+  ASSERT_FALSE(all.is_discarded());
+  EXPECT_EQ(all["latin1"], "Gr" + r + r + "e");
+  EXPECT_EQ(all["k" + r + "y"], "v");
+}
+
+TEST_F(SettingCommandsTest, HalfASurrogatePairIsStoredAsReplacementCharacter) {
+  setSettingCommand(prefs, R"(["subject", "Hi \ud83d"])");
+  EXPECT_EQ(prefs.readSetting("subject", "", "WebApp"), "Hi \xEF\xBF\xBD");
+  EXPECT_EQ(logged(), "");
+}
+
 TEST_F(SettingCommandsTest, GetAllSettingsIgnoresArgumentsAndOtherGroups) {
   EXPECT_EQ(getAllSettingsCommand(prefs, "[1,2]"), "{}");
   prefs.writeSetting("deviceId", "X", "");

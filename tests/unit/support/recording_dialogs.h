@@ -11,7 +11,15 @@ namespace vm::test {
 
 class RecordingDialogs : public Dialogs {
  public:
+  // The arguments of one file dialog.
+  struct FileDialogCall {
+    std::string title;
+    std::string proposedName;  // empty for the open-file dialog
+    std::vector<FileFilter> filters;
+  };
+
   std::vector<std::string> errors, infos, questions, prompts;
+  std::vector<FileDialogCall> saveCalls, openCalls;
   std::deque<std::string> saveAnswers, textAnswers;
   std::deque<std::vector<std::string>> openAnswers;
   bool yesNoAnswer = false;
@@ -28,12 +36,14 @@ class RecordingDialogs : public Dialogs {
     if (confirmed) *confirmed = !answer.empty();
     return answer;
   }
-  std::string chooseSaveFile(const std::string&, const std::string&,
-                             const std::vector<FileFilter>&) override {
+  std::string chooseSaveFile(const std::string& title, const std::string& proposedName,
+                             const std::vector<FileFilter>& filters) override {
+    saveCalls.push_back({title, proposedName, filters});
     return pop(saveAnswers);
   }
-  std::vector<std::string> chooseOpenFiles(const std::string&,
-                                           const std::vector<FileFilter>&) override {
+  std::vector<std::string> chooseOpenFiles(const std::string& title,
+                                           const std::vector<FileFilter>& filters) override {
+    openCalls.push_back({title, "", filters});
     if (openAnswers.empty()) return {};
     auto answer = openAnswers.front();
     openAnswers.pop_front();
