@@ -7,14 +7,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace vm {
 
 class TopWindow;
 
 // The proxy that the view sends all its traffic through; none when host is
-// empty or port is 0. host may carry a scheme ("socks5://h"); plain hosts
-// are HTTP proxies.
+// empty or port is 0, and then no proxy at all, whatever the environment or
+// the desktop's settings name. host may carry a scheme ("socks5://h"); plain
+// hosts are HTTP proxies.
 struct WebViewProxy {
   std::string host;
   int port = 0;
@@ -37,12 +39,36 @@ class WebView {
   using Handler = std::function<std::optional<std::string>(const std::string& argsJson)>;
   using UrlHandler = std::function<void(const std::string& url)>;
 
+  // While a hold lives, the bridge calls from the pages of every other view
+  // wait; they run in arrival order once no hold is left.
+  class CallHold {
+   public:
+    CallHold(CallHold&& other) noexcept : holder_(std::exchange(other.holder_, nullptr)) {}
+    CallHold& operator=(CallHold&&) = delete;
+    ~CallHold();
+
+   private:
+    friend class WebView;
+    explicit CallHold(const void* holder) : holder_(holder) {}
+    const void* holder_;
+  };
+
   // Creates the view as the only child of window (it fills the window).
   // nullptr when the engine cannot be set up.
   static std::unique_ptr<WebView> create(TopWindow& window, const WebViewOptions& options);
+  // A view in a window of its own that is never shown (0 by 0 at 0, 0); its
+  // pages load, run and call their bindings as in a shown view. Both go
+  // when the view does. nullptr when either cannot be made.
+  static std::unique_ptr<WebView> createHidden(const WebViewOptions& options);
   ~WebView();
   WebView(const WebView&) = delete;
   WebView& operator=(const WebView&) = delete;
+
+  [[nodiscard]] CallHold holdCallsOfOtherViews();
+  // Before requests of the page's own script to url's host (navigate()
+  // covers the page itself): allows that host's certificate when the extra
+  // CA vouches for it.
+  void trustHostOf(const std::string& url);
 
   // Loads url; its origin becomes the one origin whose top-level pages get
   // the bindings.

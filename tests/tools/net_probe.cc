@@ -39,6 +39,9 @@ class RecordingDialogs : public vm::Dialogs {
  public:
   std::vector<std::string> boxes;
   void showError(const std::string& text) override { boxes.push_back("error: " + text); }
+  void showTitledError(const std::string& title, const std::string& text) override {
+    boxes.push_back(title + ": " + text);
+  }
   void showInfo(const std::string& text) override { boxes.push_back("info: " + text); }
   bool askYesNo(const std::string& text) override {
     boxes.push_back("question: " + text);
