@@ -286,6 +286,10 @@ WebView::Impl::~Impl() {
   if (view) g_signal_handlers_disconnect_by_data(view, this);
   if (content) g_signal_handlers_disconnect_by_data(content.get(), this);
   if (ownWindow) {
+    // A hidden view serves one job; its page may still be running (a
+    // script that never returns would keep its process busy for seconds
+    // after the view is gone), so its process ends with it.
+    webkit_web_view_terminate_web_process(view);
     gtk_widget_destroy(GTK_WIDGET(view));
     gtk_widget_destroy(ownWindow);
   }
