@@ -14,7 +14,7 @@ from urllib.parse import urlsplit
 from harness.https_server import QuietHandler, Serving
 
 
-def _pipe(a, b):
+def pipe(a, b):
     """Copies bytes both ways until either side closes."""
     sockets = [a, b]
     while True:
@@ -111,7 +111,7 @@ class HttpProxy:
                 self.wfile.flush()
                 self.close_connection = True
                 with upstream:
-                    _pipe(self.connection, upstream)
+                    pipe(self.connection, upstream)
 
             do_GET = _forward
             do_POST = _forward
