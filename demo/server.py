@@ -2,7 +2,8 @@
 """Demo application servers: HTTPS on 127.0.0.1, 127.0.0.2 and 127.0.0.3.
 
 Each answers the reachability probe check.html with exactly "OK" and serves
-the files of demo/www (velomark.html first of all) under the release path
+the files of demo/www (velomark.html first of all, and proxy.pac, a PAC file
+naming the demo proxy) under the release path
 /pc/, the QA path /pc-qa/ and the root (developer servers: with the
 application domain "localhost", a developer setting "dev:PORT" reaches
 dev.localhost, i.e. 127.0.0.1).
@@ -30,7 +31,8 @@ DEMO_DIR = Path(__file__).resolve().parent
 SOURCE_DIR = DEMO_DIR.parent
 SAFE_NAME = re.compile(r"[A-Za-z0-9_-][A-Za-z0-9._-]*")
 TYPES = {".html": "text/html; charset=utf-8", ".js": "text/javascript", ".css": "text/css",
-         ".json": "application/json", ".png": "image/png", ".svg": "image/svg+xml"}
+         ".json": "application/json", ".png": "image/png", ".svg": "image/svg+xml",
+         ".pac": "application/x-ns-proxy-autoconfig"}
 
 
 def make_handler(www):

@@ -2,7 +2,8 @@
 # Builds the client against the bundled local demo and runs it: HTTPS
 # application servers on 127.0.0.1-3 and a sign-in service for the "google"
 # and "ms" mail security on 127.0.0.1:8444, with a throw-away certificate
-# authority that only this demo build trusts. The servers stop when the
+# authority that only this demo build trusts, and a logging HTTP proxy on
+# 127.0.0.1:3128 that the proxy setting may name. The servers stop when the
 # client ends.
 # Extra arguments go to the client (for example -l to log).
 set -euo pipefail
@@ -33,6 +34,8 @@ trap cleanup EXIT INT TERM
 pids+=($!)
 /usr/bin/python3 "$root/demo/oauth_server.py" --port 8444 &
 pids+=($!)
+/usr/bin/python3 "$root/demo/proxy_server.py" --port 3128 &
+pids+=($!)
 if [ -f "$root/demo/smtp_server.py" ]; then
   /usr/bin/python3 "$root/demo/smtp_server.py" --port 2525 &
   pids+=($!)
@@ -43,4 +46,5 @@ for _ in $(seq 50); do
 done
 echo "Demo servers are up (https://127.0.0.1:8443/pc/velomark.html). Starting the client..."
 echo "Sign-in for the mail security google/ms: https://127.0.0.1:8444 (the browser needs to accept $run/ca/ca.pem)."
+echo "Demo proxy: http://127.0.0.1:3128 (its lines start with 'proxy:'); PAC file: https://127.0.0.1:8443/proxy.pac."
 "$build/src/velomark_client" "$@"

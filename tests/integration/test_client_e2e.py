@@ -1,6 +1,8 @@
 """The real client binary end to end: application page from a loopback
 server, bridge calls from that page, and what the client does with them."""
 
+import json
+
 from harness.real_client import application_servers, app_routes, loopback_application_port, page, real_client
 
 
