@@ -17,7 +17,7 @@ constexpr int kMinHeight = 480;
 WebViewOptions webViewOptions(ProcessState& state, const MainWindowInputs& inputs) {
   WebViewOptions options;
   options.developerTools = !state.prefs.readSetting("developer", "", kWebAppGroup).empty();
-  options.cacheFolder = tempFolder() + "WebView2_Cache";
+  options.cacheFolder = webViewCacheFolder();
   if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
   options.extraCaFile = inputs.extraCaFile;
   return options;

@@ -18,6 +18,9 @@ Result<std::string> evaluatePac(const std::string& pacText, const std::string& u
   const std::string trigger = pacTriggerScript(url, host);
   WebViewOptions options;
   options.developerTools = true;
+  // The main view's session: its network process then runs already when
+  // the main view starts.
+  options.cacheFolder = webViewCacheFolder();
   options.extraCaFile = config::kExtraCaFile;
   std::unique_ptr<WebView> view = WebView::createHidden(options);
   if (!view) return fail("The hidden PAC window cannot be created");

@@ -14,6 +14,7 @@
 
 #include "base/log.h"
 #include "platform/extra_ca_trust.h"
+#include "platform/paths.h"
 #include "base/text.h"
 #include "platform/top_window.h"
 #include "platform/top_window_native.h"
@@ -109,6 +110,8 @@ std::string jsString(const std::string& text) {
 }
 
 }  // namespace
+
+std::string webViewCacheFolder() { return tempFolder() + "WebView2_Cache"; }
 
 std::string originOf(const std::string& url) {
   auto colon = url.find("://");
@@ -220,41 +223,63 @@ void WebView::Impl::releaseHold(const void* holder) {
 
 namespace {
 
-WebKitWebsiteDataManager* newDataManager(const WebViewOptions& options, bool ephemeral) {
-  if (ephemeral) return webkit_website_data_manager_new_ephemeral();
-  if (options.cacheFolder.empty()) return webkit_website_data_manager_new(nullptr);
-  return webkit_website_data_manager_new("base-cache-directory", options.cacheFolder.c_str(),
-                                         nullptr);
+// The proxy of every view of the context. Not the engine's default when
+// there is none, which would follow the environment's and the desktop's
+// proxy settings: no proxy means none.
+void setProxy(WebKitWebContext* context, const WebViewProxy& proxy) {
+  WebKitWebsiteDataManager* data = webkit_web_context_get_website_data_manager(context);
+  if (proxy.host.empty() || proxy.port <= 0) {
+    webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_NO_PROXY,
+                                                           nullptr);
+    return;
+  }
+  std::string uri = proxy.host;
+  if (uri.find("://") == std::string::npos) uri = "http://" + uri;
+  uri += ":" + std::to_string(proxy.port);
+  WebKitNetworkProxySettings* settings = webkit_network_proxy_settings_new(uri.c_str(), nullptr);
+  webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
+                                                         settings);
+  webkit_network_proxy_settings_free(settings);
 }
 
-// A hidden view keeps nothing on disk: it lives for one job.
-WebKitWebContext* newWebContext(const WebViewOptions& options, bool ephemeral) {
-  g_autoptr(WebKitWebsiteDataManager) data = newDataManager(options, ephemeral);
-  if (!options.proxy.host.empty() && options.proxy.port > 0) {
-    std::string uri = options.proxy.host;
-    if (uri.find("://") == std::string::npos) uri = "http://" + uri;
-    uri += ":" + std::to_string(options.proxy.port);
-    WebKitNetworkProxySettings* proxy = webkit_network_proxy_settings_new(uri.c_str(), nullptr);
-    webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
-                                                           proxy);
-    webkit_network_proxy_settings_free(proxy);
-  } else {
-    // Not the engine's default, which would follow the environment's and
-    // the desktop's proxy settings: no proxy means none.
-    webkit_website_data_manager_set_network_proxy_settings(
-        data, WEBKIT_NETWORK_PROXY_MODE_NO_PROXY, nullptr);
+WebKitWebContext* newWebContext(const WebViewOptions& options) {
+  g_autoptr(WebKitWebsiteDataManager) data =
+      options.cacheFolder.empty()
+          ? webkit_website_data_manager_new(nullptr)
+          : webkit_website_data_manager_new("base-cache-directory", options.cacheFolder.c_str(),
+                                            nullptr);
+  WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
+  setProxy(context, {});
+  return context;
+}
+
+// One engine session (network process, disk cache, allowed certificates)
+// serves the views of the program that share a cache folder: the hidden
+// view of a PAC evaluation at start-up leaves the network process running
+// for the main view, which starts that much sooner. It lives as long as the
+// process; a view with another cache folder starts a session of its own.
+WebKitWebContext* sessionFor(const WebViewOptions& options) {
+  static WebKitWebContext* session = nullptr;
+  static std::string sessionCacheFolder;
+  if (!session || sessionCacheFolder != options.cacheFolder) {
+    if (session) g_object_unref(session);  // its views keep it while they live
+    session = newWebContext(options);
+    sessionCacheFolder = options.cacheFolder;
   }
-  return webkit_web_context_new_with_website_data_manager(data);
+  return WEBKIT_WEB_CONTEXT(g_object_ref(session));
 }
 
 }  // namespace
 
 WebView::Impl::Impl(const WebViewOptions& options, bool hidden)
     : options(options),
-      context(newWebContext(options, hidden)),
+      context(sessionFor(options)),
       extraCa(options.extraCaFile, [this](GTlsCertificate* certificate, const std::string& host) {
         webkit_web_context_allow_tls_certificate_for_host(context.get(), certificate, host.c_str());
       }) {
+  // The main view fixes the session's proxy when it is made; a hidden view
+  // takes the session as it finds it.
+  if (!hidden) setProxy(context.get(), options.proxy);
   content.reset(webkit_user_content_manager_new());
   webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
                                                                          kHandlerName, nullptr);

@@ -26,7 +26,9 @@ struct WebViewProxy {
 
 struct WebViewOptions {
   bool developerTools = false;
-  std::string cacheFolder;  // empty: the engine's default
+  // Empty: the engine's default. Views with the same folder share one
+  // engine session (network process, cache, allowed certificates).
+  std::string cacheFolder;
   WebViewProxy proxy;
   // PEM file of a certificate authority trusted besides the system store;
   // empty means none.
@@ -97,6 +99,9 @@ class WebView {
   explicit WebView(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
+
+// The client's engine cache: the temporary folder + "WebView2_Cache".
+std::string webViewCacheFolder();
 
 // The scheme://host[:port] part of url, lower-cased scheme and host; empty
 // when url has no host.
