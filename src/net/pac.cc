@@ -21,6 +21,11 @@ constexpr const char* kProxySchemes[] = {"http://", "https://", "socks://", "soc
 std::string loadText(HttpClient& http, const std::string& location) {
   const std::string lower = lowerAscii(location);
   if (lower.starts_with("http://") || lower.starts_with("https://")) {
+    // At start-up the PAC file comes before the first probe has set the
+    // program's time limits; without them a server that never answers
+    // would hold the window for good.
+    if (http.timeouts().connectMs == 0 && http.timeouts().totalMs == 0)
+      http.setTimeouts(kReachabilityTimeouts);
     HttpResult result = http.get(location);
     if (!result.ok) {
       writeLog("ERROR: Unable to open/access URL [" + location + "]");

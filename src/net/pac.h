@@ -32,8 +32,9 @@ struct PacContext {
 };
 
 // The text of a PAC file: by URL through the HTTP client (the status is not
-// looked at), else as a file (a UNC path or a "file://" URI). Empty text,
-// after its log line, when it cannot be read.
+// looked at; the reachability limits apply when no limits are set yet),
+// else as a file (a UNC path or a "file://" URI). Empty text, after its log
+// line, when it cannot be read.
 std::string loadText(HttpClient& http, const std::string& location);
 
 // What a PAC result asks for, from its first usable entry.

@@ -4,6 +4,7 @@ answer, the time-out, and the resolution of a "pac:" setting with what it
 hands to the web view, the HTTP client and getHostInfo."""
 
 import datetime
+import socket
 import json
 
 import pytest
@@ -232,3 +233,15 @@ def test_a_local_pac_file_by_file_uri(display, tmp_path):
     res = apply_proxy(display, tmp_path, f"pac:{pac_file.as_uri()}")
     assert res["runs"][0]["hostInfo"] == "http://10.9.9.9:8080"
     assert res["boxes"] == []
+
+
+def test_a_pac_server_that_never_answers_is_given_up_after_the_probes_limit(display, tmp_path):
+    # At start-up the download comes before any probe has set time limits;
+    # it takes the probe's 15 seconds instead of hanging for good.
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(1)
+        location = f"http://127.0.0.1:{silent.getsockname()[1]}/proxy.pac"
+        res = apply_proxy(display, tmp_path, "pac:" + location)
+    assert res["boxes"] == [f"PAC error: PAC file [{location}] not found or invalid! Using no proxy."]
+    assert f"ERROR: Unable to open/access URL [{location}]" in res["log"]
