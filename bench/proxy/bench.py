@@ -8,7 +8,10 @@ server, the same loopback HTTP proxy, once named by the setting
 
 Start is the time from process start until the page's first bridge call
 has answered, as seen by the server receiving the page's report (the page
-itself comes through the proxy in both cases). Cold starts run one at a
+itself comes through the proxy in both cases). CPU is the processor time
+(user + system) the client and its descendants (the engine's processes,
+ended ones included) had used by then: on a busy machine the wall-clock
+time stretches with the load, the work much less. Cold starts run one at a
 time, alternating which setting goes first; each start has a fresh HOME.
 
 Usage: bench.py BUILD_DIR [rounds]
@@ -49,6 +52,33 @@ PAC = """function FindProxyForURL(url, host) {
 """
 
 
+TICK_MS = 1000 / os.sysconf("SC_CLK_TCK")
+
+
+def tree_cpu_ms(root_pid):
+    """User + system time of root_pid's descendants (without the D-Bus
+    session daemon), their reaped children included."""
+    parents, names, ticks = {}, {}, {}
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            head, rest = entry.joinpath("stat").read_text().rsplit(")", 1)
+        except OSError:
+            continue
+        fields = rest.split()
+        pid = int(entry.name)
+        parents[pid], names[pid] = int(fields[1]), head.split("(", 1)[1]
+        ticks[pid] = sum(int(f) for f in fields[11:15])  # utime stime cutime cstime
+    todo = [pid for pid, parent in parents.items() if parent == root_pid and names[pid] != "dbus-daemon"]
+    total = 0
+    while todo:
+        pid = todo.pop()
+        total += ticks[pid]
+        todo.extend(child for child, parent in parents.items() if parent == pid)
+    return total * TICK_MS
+
+
 def start_once(display, folder, server, setting):
     shutil.rmtree(folder, ignore_errors=True)
     run = ClientRun(display, folder, binary=client_binary())
@@ -60,13 +90,14 @@ def start_once(display, folder, server, setting):
     run.start()
     try:
         proxy = server.wait_result("first", timeout=90, count=count + 1)
-        return (time.monotonic() - began) * 1000, proxy
+        return (time.monotonic() - began) * 1000, tree_cpu_ms(run.proc.pid), proxy
     finally:
         run.stop()
 
 
 def main():
     samples = {"manual": [], "pac": []}
+    cpu = {"manual": [], "pac": []}
     work = Path(tempfile.mkdtemp(prefix="velomark-bench-proxy-"))
     with Xvfb(1600, 1200) as display, HttpProxy() as proxy, \
             application_servers({"127.0.0.1": app_routes(page(SCRIPT))}) as servers:
@@ -77,9 +108,10 @@ def main():
             for n in range(ROUNDS):
                 order = ("manual", "pac") if n % 2 == 0 else ("pac", "manual")
                 for name in order:
-                    ms, used = start_once(display, work / name, server, settings[name])
+                    ms, cpu_ms, used = start_once(display, work / name, server, settings[name])
                     assert used == f"http://{proxy.address}", (name, used)
                     samples[name].append(ms)
+                    cpu[name].append(cpu_ms)
     shutil.rmtree(work, ignore_errors=True)
 
     best = {k: min(v) for k, v in samples.items()}
@@ -90,8 +122,13 @@ def main():
           f"{best['pac'] - best['manual']:10.0f}{'300':>8}")
     print(f"{'start, ms (median)':24}{median['manual']:10.0f}{median['pac']:10.0f}"
           f"{median['pac'] - median['manual']:10.0f}{'300':>8}")
+    cpu_median = {k: statistics.median(v) for k, v in cpu.items()}
+    print(f"{'CPU, ms (median)':24}{cpu_median['manual']:10.0f}{cpu_median['pac']:10.0f}"
+          f"{cpu_median['pac'] - cpu_median['manual']:10.0f}{'-':>8}")
+    print(f"load average at the end: {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores")
     for name in ("manual", "pac"):
         print(f"{name} starts, ms: " + ", ".join(f"{v:.0f}" for v in samples[name]))
+        print(f"{name} CPU, ms: " + ", ".join(f"{v:.0f}" for v in cpu[name]))
 
 
 if __name__ == "__main__":
