@@ -2,7 +2,8 @@
 """Demo application servers: HTTPS on 127.0.0.1, 127.0.0.2 and 127.0.0.3.
 
 Each answers the reachability probe check.html with exactly "OK" and serves
-the files of demo/www (velomark.html first of all) under the release path
+the files of demo/www (velomark.html first of all, and proxy.pac, a PAC file
+naming the demo proxy) under the release path
 /pc/, the QA path /pc-qa/ and the root (developer servers: with the
 application domain "localhost", a developer setting "dev:PORT" reaches
 dev.localhost, i.e. 127.0.0.1).
@@ -42,7 +43,8 @@ SOURCE_DIR = DEMO_DIR.parent
 SAFE_NAME = re.compile(r"[A-Za-z0-9_-][A-Za-z0-9._-]*")
 TYPES = {".html": "text/html; charset=utf-8", ".js": "text/javascript", ".css": "text/css",
          ".json": "application/json", ".png": "image/png", ".svg": "image/svg+xml",
-         ".deb": "application/vnd.debian.binary-package", ".p7s": "application/pkcs7-signature"}
+         ".deb": "application/vnd.debian.binary-package", ".p7s": "application/pkcs7-signature",
+         ".pac": "application/x-ns-proxy-autoconfig"}
 # The demo package is small; sent at once it would leave no time to see the
 # client's download indicator turn. Well inside the client's 15 seconds.
 PACKAGE_SECONDS = 4

@@ -2,7 +2,8 @@
 # Builds the client against the bundled local demo and runs it: HTTPS
 # application servers on 127.0.0.1-3 and a sign-in service for the "google"
 # and "ms" mail security on 127.0.0.1:8444, with a throw-away certificate
-# authority that only this demo build trusts. The first server is the
+# authority that only this demo build trusts, and a logging HTTP proxy on
+# 127.0.0.1:3128 that the proxy setting may name. The first server is the
 # package server as well: when the client ends it offers a signed demo
 # update, checked against the demo's own update authority. The servers stop
 # when the client ends.
@@ -36,6 +37,8 @@ trap cleanup EXIT INT TERM
 pids+=($!)
 /usr/bin/python3 "$root/demo/oauth_server.py" --port 8444 &
 pids+=($!)
+/usr/bin/python3 "$root/demo/proxy_server.py" --port 3128 &
+pids+=($!)
 if [ -f "$root/demo/smtp_server.py" ]; then
   /usr/bin/python3 "$root/demo/smtp_server.py" --port 2525 &
   pids+=($!)
@@ -63,4 +66,5 @@ chmod 755 "$run/bin/xdg-open"
 
 echo "Demo servers are up (https://127.0.0.1:8443/pc/velomark.html). Starting the client..."
 echo "Sign-in for the mail security google/ms: https://127.0.0.1:8444 (the browser needs to accept $run/ca/ca.pem)."
+echo "Demo proxy: http://127.0.0.1:3128 (its lines start with 'proxy:'); PAC file: https://127.0.0.1:8443/proxy.pac."
 PATH="$run/bin:$PATH" "$build/src/velomark_client" "$@"

@@ -4,6 +4,7 @@
 #   application servers  https://127.0.0.{1,2,3}:18443/pc/   (developer: <sub>.localhost)
 #   OAuth providers       https://127.0.0.1:18444
 #   package server        https://127.0.0.1:18445
+#   DNS-over-HTTPS        https://127.0.0.1:18446/resolve (the PAC helpers)
 # The certificate authority (made here, in BUILD/ca) is trusted by that build
 # only; so is the update authority (BUILD/update-ca), the only one whose
 # signed packages that build hands to the system's installer.
@@ -18,6 +19,7 @@ cmake -S "$root" -B "$build" \
   -DVELOMARK_APP_HOST_TEMPLATE='127.0.0.%id%:18443' \
   -DVELOMARK_APP_DOMAIN=localhost \
   -DVELOMARK_PACKAGE_HOST=127.0.0.1:18445 \
+  -DVELOMARK_DOH_HOST=127.0.0.1:18446 \
   -DVELOMARK_MS_LOGIN_HOST=127.0.0.1:18444 \
   -DVELOMARK_GOOGLE_AUTH_HOST=127.0.0.1:18444 \
   -DVELOMARK_GOOGLE_TOKEN_HOST=127.0.0.1:18444 \

@@ -73,7 +73,7 @@ std::string withServerNumber(const std::string& text, int n) {
 }
 
 bool iCheckURLExists(HttpClient& http, const std::string& url, bool skipCertificateChecks) {
-  http.setTimeouts({kHttpConnectTimeoutMs, 15000});
+  http.setTimeouts(kReachabilityTimeouts);
   writeLog("iCheckURLExists: [" + url + "]");
   HttpRequest req;
   req.url = url;

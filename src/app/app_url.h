@@ -33,8 +33,8 @@ struct AppUrlContext {
   AppChannel& channel;  // overwritten by every determination
   AppServers servers = AppServers::fromBuildConfig();
   // Hands the proxy for the servers of a base address to the web view and the
-  // HTTP client, before those servers are contacted. Empty until proxy
-  // configuration exists; then probes go out without a proxy.
+  // HTTP client, before those servers are contacted (applyProxySettings).
+  // Test tools may leave it empty; probes then use the client's proxy as it is.
   std::function<void(const std::string& baseAddress)> applyProxySettings;
 };
 

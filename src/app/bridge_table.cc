@@ -1,6 +1,7 @@
 #include "app/bridge_table.h"
 
 #include "app/host_info.h"
+#include "app/main_window.h"
 #include "app/process_state.h"
 #include "app/window_commands.h"
 #include "build_config.h"
@@ -56,6 +57,14 @@ BridgeHandler reload(const BridgeContext& c) {
   };
 }
 
+BridgeHandler askProxy(const BridgeContext& c) {
+  // The dialog runs from the event loop, after the page's call has completed.
+  return [&s = c.state](const std::string&) -> BridgeAnswer {
+    postProxyDialogRequest(s);
+    return std::nullopt;
+  };
+}
+
 BridgeHandler sendLogEntry(const BridgeContext& c) {
   return [&s = c.state](const std::string& a) { return sendLogEntryCommand(s.log, a); };
 }
@@ -101,8 +110,6 @@ BridgeHandler sendLog(const BridgeContext& c) {
 
 }  // namespace
 
-BridgeHandler notBuiltYet(const BridgeContext&) { return {}; }
-
 const std::array<BridgeRow, 17> kBridgeTable = {{
     {"getHostInfo", getHostInfo},
     {"setSetting", setSetting},
@@ -112,9 +119,7 @@ const std::array<BridgeRow, 17> kBridgeTable = {{
     {"openFile", openFile},
     {"closeApp", closeApp},
     {"reload", reload},
-    // The proxy dialog that askProxy starts does not exist yet; a function
-    // that did nothing would hide that from the page.
-    {"askProxy", notBuiltYet},
+    {"askProxy", askProxy},
     {"sendLogEntry", sendLogEntry},
     {"enableLog", enableLog},
     {"attachFiles", attachFiles},
@@ -126,8 +131,7 @@ const std::array<BridgeRow, 17> kBridgeTable = {{
 }};
 
 void bindBridge(WebView& view, std::span<const BridgeRow> rows, const BridgeContext& context) {
-  for (const BridgeRow& row : rows)
-    if (row.makeHandler != notBuiltYet) view.bind(row.name, row.makeHandler(context));
+  for (const BridgeRow& row : rows) view.bind(row.name, row.makeHandler(context));
 }
 
 }  // namespace vm

@@ -32,14 +32,10 @@ struct BridgeRow {
   BridgeHandlerMaker makeHandler;
 };
 
-// The maker of a row whose command is not built yet: the page gets no
-// function of that name. Only askProxy's row may have it.
-BridgeHandler notBuiltYet(const BridgeContext& context);
-
 extern const std::array<BridgeRow, 17> kBridgeTable;
 
 // Binds the rows in their order, each name to the handler its maker makes
-// for context; rows that are not built yet are passed over.
+// for context.
 void bindBridge(WebView& view, std::span<const BridgeRow> rows, const BridgeContext& context);
 
 }  // namespace vm

@@ -1,5 +1,6 @@
 // Wires the client's subsystems to the main window: the application URL
-// decision and the web view's proxy and trust settings.
+// decision with the proxy it applies, the proxy dialog, and the web view's
+// proxy and trust settings.
 #pragma once
 
 #include "app/main_window.h"

@@ -12,6 +12,7 @@
 #include "i18n/catalogue.h"
 #include "mail/address_book.h"
 #include "net/http_client.h"
+#include "net/proxy.h"
 #include "oauth/oauth_provider.h"
 #include "platform/dialogs.h"
 #include "platform/single_instance.h"
@@ -46,6 +47,7 @@ struct ProcessState {
   AppChannel appChannel;       // release channel and mode of the loaded application
   std::string effectiveProxy;  // the proxy in force; empty means none
   WebViewProxy webViewProxy;   // fixed when the main web view is created
+  RememberedProxy rememberedProxy;  // the last resolution that gave a proxy
   Preferences prefs;
   AddressBook addressBook;
   Dialogs* dialogs = nullptr;

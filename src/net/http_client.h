@@ -38,6 +38,9 @@ struct HttpTimeouts {
   long totalMs = 0;
 };
 
+// The limits the first reachability probe sets for the rest of the run.
+inline constexpr HttpTimeouts kReachabilityTimeouts{8000, 15000};
+
 enum class HttpMethod { Get, PostForm };
 
 struct HttpRequest {

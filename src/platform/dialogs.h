@@ -18,11 +18,14 @@ class Dialogs {
 
   // Message boxes titled "velomark" with one OK button.
   virtual void showError(const std::string& text) = 0;
+  // The error box under a title of its own ("PAC error").
+  virtual void showTitledError(const std::string& title, const std::string& text) = 0;
   virtual void showInfo(const std::string& text) = 0;
   // Yes/No question with the information icon; true for Yes.
   virtual bool askYesNo(const std::string& text) = 0;
-  // The input dialog: the entered text, or empty text on cancel.
-  // confirmed (optional) tells an accepted empty entry from a cancel.
+  // The input dialog: the entered text, or empty text on cancel. A close
+  // request of any of the program's windows cancels it. confirmed
+  // (optional) tells an accepted empty entry from a cancel.
   virtual std::string askText(const std::string& prompt, const std::string& defaultText,
                               bool* confirmed = nullptr) = 0;
   // Save-file dialog: the chosen path, or empty text when cancelled.

@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <gio/gio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -231,6 +232,45 @@ Status writePrivateFile(const std::string& path, std::string_view data, PrivateO
   if (status) status = closed;
   if (!status) ::unlink(path.c_str());
   return status;
+}
+
+std::string sharedFileUri(const std::string& location) {
+  if (!location.starts_with("\\\\")) return location;
+  std::string uri = "smb:/";
+  std::string::size_type start = 2;
+  while (start <= location.size()) {
+    auto slash = location.find('\\', start);
+    std::string part = location.substr(start, slash == std::string::npos ? slash : slash - start);
+    g_autofree char* escaped = g_uri_escape_string(part.c_str(), nullptr, FALSE);
+    uri += "/";
+    uri += escaped;
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  return uri;
+}
+
+Result<std::string> readSharedFile(const std::string& location, std::size_t maxBytes) {
+  g_autoptr(GFile) file = g_file_new_for_uri(sharedFileUri(location).c_str());
+  GError* raw = nullptr;
+  g_autoptr(GFileInputStream) stream = g_file_read(file, nullptr, &raw);
+  g_autoptr(GError) error = raw;
+  if (!stream) return fail(error ? error->message : "cannot open");
+  std::string content;
+  char buffer[16384];
+  while (true) {
+    GError* rawReadError = nullptr;
+    gssize n = g_input_stream_read(G_INPUT_STREAM(stream), buffer, sizeof buffer, nullptr,
+                                   &rawReadError);
+    if (n < 0) {
+      g_autoptr(GError) readError = rawReadError;
+      return fail(readError ? readError->message : "cannot read");
+    }
+    if (n == 0) return content;
+    if (content.size() + static_cast<std::size_t>(n) > maxBytes)
+      return fail("larger than " + std::to_string(maxBytes) + " bytes", EFBIG);
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
 }
 
 }  // namespace vm

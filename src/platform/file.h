@@ -74,6 +74,15 @@ Status mayChangeFile(const std::string& path);
 // timeoutMs for another holder, then fails with EWOULDBLOCK.
 Result<FileDescriptor> lockFile(const std::string& path, int timeoutMs);
 
+// A file named by a UNC path ("\\server\share\dir\f.pac", read through
+// GIO as smb://server/share/dir/f.pac where the desktop has an SMB backend)
+// or by a "file://" URI. Fails past maxBytes (EFBIG) and for anything that
+// cannot be opened or read; the message names GIO's reason.
+Result<std::string> readSharedFile(const std::string& location, std::size_t maxBytes);
+// The URI that readSharedFile opens for location: a UNC path becomes an
+// smb:// URI (each part escaped), a "file://" URI stays as it is.
+std::string sharedFileUri(const std::string& location);
+
 // Writes data to a file beside path, brings it to the disk and renames it
 // over path: a crash or a failure at any moment leaves either the old or the
 // new content, never a part. The file beside it is removed on failure.

@@ -173,14 +173,14 @@ int runShown(GtkWidget* dialog) {
 // focus: OK, or Yes in the question (its first button, as on the platform
 // the boxes come from).
 int runMessageBox(GtkMessageType type, GtkButtonsType buttons, int defaultResponse,
-                  const char* iconName, const std::string& text) {
+                  const char* iconName, const std::string& text, const char* title = kTitle) {
   if (!displayReady()) {
-    std::fprintf(stderr, "%s: %s\n", kTitle, text.c_str());
+    std::fprintf(stderr, "%s: %s\n", title, text.c_str());
     return GTK_RESPONSE_NONE;
   }
   WindowHandle dialog =
       ownWindow(gtk_message_dialog_new(activeWindow(), GTK_DIALOG_MODAL, type, buttons, nullptr));
-  gtk_window_set_title(GTK_WINDOW(dialog.get()), kTitle);
+  gtk_window_set_title(GTK_WINDOW(dialog.get()), title);
   showMessageText(GTK_MESSAGE_DIALOG(dialog.get()), messageBoxText(text));
   // GTK 3 no longer draws the message type's icon by itself; the boxes are
   // meant to show one, and the explicit image is still honoured.
@@ -243,6 +243,46 @@ void onAskTextDestroy(GtkWidget*, gpointer data) {
 void onAskTextOk(GtkButton*, gpointer data) {
   finishAskText(*static_cast<AskTextRun*>(data), true);
 }
+
+// GTK drops the close request of a window that the dialog's modal grab
+// shuts out (the main window's close button, Alt+F4 there), and the user's
+// request would be lost. While the input dialog runs, such a request, and
+// its own, cancel it. Windows stacked above it (a box of a bridge call that
+// ran meanwhile) keep theirs.
+class CloseRequestsCancel {
+ public:
+  CloseRequestsCancel(AskTextRun& run, GtkWidget* dialog) : run_(run), dialog_(dialog) {
+    gdk_event_handler_set(onEvent, this, nullptr);
+  }
+  // GTK's own handler again, as gtk_init installed it.
+  ~CloseRequestsCancel() {
+    gdk_event_handler_set([](GdkEvent* event, gpointer) { gtk_main_do_event(event); }, nullptr,
+                          nullptr);
+  }
+  CloseRequestsCancel(const CloseRequestsCancel&) = delete;
+  CloseRequestsCancel& operator=(const CloseRequestsCancel&) = delete;
+
+ private:
+  static void onEvent(GdkEvent* event, gpointer self) {
+    auto* me = static_cast<CloseRequestsCancel*>(self);
+    if (event->type == GDK_DELETE && me->cancels(event->any.window)) {
+      finishAskText(me->run_, false);
+      return;
+    }
+    gtk_main_do_event(event);
+  }
+
+  bool cancels(GdkWindow* window) const {
+    gpointer data = nullptr;
+    if (window) gdk_window_get_user_data(window, &data);
+    if (!data || !GTK_IS_WINDOW(data)) return false;
+    auto* target = GTK_WINDOW(data);
+    return GTK_WIDGET(target) == dialog_ || !gtk_window_get_modal(target);
+  }
+
+  AskTextRun& run_;
+  GtkWidget* dialog_;
+};
 
 // The fixed layout needs the entry 25 and the button 40 by 25 pixels; the
 // default theme asks for more (34 pixels high, wide padding), which would
@@ -342,6 +382,11 @@ void GtkDialogs::showError(const std::string& text) {
   runMessageBox(GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, GTK_RESPONSE_OK, "dialog-error", text);
 }
 
+void GtkDialogs::showTitledError(const std::string& title, const std::string& text) {
+  runMessageBox(GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, GTK_RESPONSE_OK, "dialog-error", text,
+                validUtf8(title).c_str());
+}
+
 void GtkDialogs::showInfo(const std::string& text) {
   runMessageBox(GTK_MESSAGE_INFO, GTK_BUTTONS_OK, GTK_RESPONSE_OK, "dialog-information", text);
 }
@@ -434,7 +479,10 @@ std::string GtkDialogs::askText(const std::string& prompt, const std::string& de
   gtk_widget_grab_focus(entry);
   gtk_window_present(gtkWindow);
 
-  g_main_loop_run(loop.get());
+  {
+    CloseRequestsCancel closeRequests(run, window.get());
+    g_main_loop_run(loop.get());
+  }
 
   g_signal_handlers_disconnect_by_data(window.get(), &run);
   if (run.entry) g_signal_handlers_disconnect_by_data(ok, &run);

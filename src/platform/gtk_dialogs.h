@@ -14,6 +14,7 @@ namespace vm {
 class GtkDialogs : public Dialogs {
  public:
   void showError(const std::string& text) override;
+  void showTitledError(const std::string& title, const std::string& text) override;
   void showInfo(const std::string& text) override;
   bool askYesNo(const std::string& text) override;
   std::string askText(const std::string& prompt, const std::string& defaultText,

@@ -1,13 +1,17 @@
 #include "platform/host_platform.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 
 #include "platform/file.h"
 #include "base/text.h"
@@ -48,6 +52,27 @@ std::string linuxPackageType(const std::string& lowerOsRelease) {
     if (lowerOsRelease.find(family) != std::string::npos) return "linux rpm";
   }
   return "linux deb";
+}
+
+std::string localAddressToward(const std::string& host) {
+  const std::string fallback = "127.0.0.1";
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  // The port only completes the address; connecting a UDP socket sends nothing.
+  if (host.empty() || getaddrinfo(host.c_str(), "80", &hints, &found) != 0) return fallback;
+  std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
+  FileDescriptor sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!sock.isOpen() || ::connect(sock.get(), found->ai_addr, found->ai_addrlen) != 0)
+    return fallback;
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  char text[INET_ADDRSTRLEN] = {};
+  if (::getsockname(sock.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
+      !inet_ntop(AF_INET, &local.sin_addr, text, sizeof text))
+    return fallback;
+  return text;
 }
 
 std::string operatingSystem(bool withPackageType) {

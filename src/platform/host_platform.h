@@ -20,6 +20,11 @@ std::string buildBitness();
 // ".arm64", ".x86", and ".other" for any other.
 std::string architectureSuffix();
 
+// The local IPv4 address the system would send from to host (a UDP socket
+// connected toward it; no packet leaves), as dotted text; "127.0.0.1" when
+// host does not resolve or no route leads there.
+std::string localAddressToward(const std::string& host);
+
 // Runs program with parameters and answers its standard output: every block
 // read from the pipe followed by separator. Empty text when it cannot be
 // started. program is looked up on PATH unless it contains "/"; parameters

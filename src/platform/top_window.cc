@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include "platform/top_window_native.h"
 
 namespace vm {
@@ -18,6 +20,26 @@ bool guiReady() {
 void runEventLoopPass(bool mayBlock) { g_main_context_iteration(nullptr, mayBlock ? TRUE : FALSE); }
 
 void wakeEventLoop() { g_main_context_wakeup(nullptr); }
+
+bool runEventLoopUntil(const std::function<bool()>& done, int timeoutMs) {
+  bool timedOut = false;
+  // The timer only wakes the poll at the deadline; the clock below decides.
+  guint timer = g_timeout_add(
+      static_cast<guint>(std::max(timeoutMs, 0)),
+      [](gpointer flag) -> gboolean {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_REMOVE;
+      },
+      &timedOut);
+  const gint64 deadline = g_get_monotonic_time() + gint64{timeoutMs} * 1000;
+  bool finished = done();
+  while (!finished && !timedOut && g_get_monotonic_time() < deadline) {
+    g_main_context_iteration(nullptr, TRUE);
+    finished = done();
+  }
+  if (!timedOut) g_source_remove(timer);
+  return finished;
+}
 
 struct TopWindow::Impl {
   ~Impl();

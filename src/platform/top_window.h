@@ -13,6 +13,11 @@ namespace vm {
 void runEventLoopPass(bool mayBlock);
 // Makes a blocked runEventLoopPass() return.
 void wakeEventLoop();
+// Runs the GLib main context (waiting in its poll, never spinning) until
+// done() answers true or timeoutMs milliseconds have passed. Everything due
+// meanwhile is dispatched as usual: windows paint, a close request is seen.
+// True when done() ended the wait.
+bool runEventLoopUntil(const std::function<bool()>& done, int timeoutMs);
 
 struct WindowGeometry {
   int left = 0;

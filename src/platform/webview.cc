@@ -14,6 +14,7 @@
 
 #include "base/log.h"
 #include "platform/extra_ca_trust.h"
+#include "platform/paths.h"
 #include "base/text.h"
 #include "platform/top_window.h"
 #include "platform/top_window_native.h"
@@ -160,11 +161,22 @@ long long monotonicSeconds() {
   return ts.tv_sec;
 }
 
+// Resolves the page's promise with answer, or with undefined for none.
+void replyWith(WebKitScriptMessageReply* reply, JSCContext* js,
+               const std::optional<std::string>& answer) {
+  JSCValue* value =
+      answer ? jsc_value_new_string(js, answer->c_str()) : jsc_value_new_undefined(js);
+  webkit_script_message_reply_return_value(reply, value);
+  g_object_unref(value);
+}
+
 std::string jsString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace
+
+std::string webViewCacheFolder() { return tempFolder() + "WebView2_Cache"; }
 
 std::string originOf(const std::string& url) {
   auto colon = url.find("://");
@@ -190,8 +202,16 @@ std::string originOf(const std::string& url) {
   return origin;
 }
 
+// A bridge call that passed the checks and waits for a hold to end.
+struct HeldCall {
+  std::string name;
+  std::string args;
+  WebKitScriptMessageReply* reply;  // one reference, owned here
+  JSCContext* js;                   // one reference, owned here
+};
+
 struct WebView::Impl {
-  explicit Impl(const WebViewOptions& options);
+  Impl(const WebViewOptions& options, bool hidden);
   ~Impl();
 
   void navigate(const std::string& url);
@@ -206,6 +226,12 @@ struct WebView::Impl {
   std::vector<std::pair<std::string, Handler>>::iterator findBinding(const std::string& name);
   bool pageMayUseBridge() const;
   void handleMessage(const std::string& text, WebKitScriptMessageReply* reply, JSCContext* js);
+  void call(const std::string& name, const std::string& args, WebKitScriptMessageReply* reply,
+            JSCContext* js);
+  std::optional<std::string> runHandler(const std::string& name, const std::string& args);
+  bool callsHeld() const;
+  void runHeldCalls();
+  void scheduleHeldCalls();
   void onCommitted();
   void onWebProcessEnded(const char* reason);
   bool onTlsError(const char* uri, GTlsCertificate* certificate);
@@ -242,9 +268,44 @@ struct WebView::Impl {
   std::deque<long long> restarts;  // monotonic seconds of crash reloads
   std::string tlsRetryUri;         // load to retry once the failed one has ended
   unsigned tlsRetrySource = 0;     // GLib idle source of that retry, 0 when none
+  GtkWidget* ownWindow = nullptr;  // the never-shown window of a hidden view
+  std::deque<HeldCall> heldCalls;  // in arrival order
+  bool runningHeldCalls = false;
+  unsigned heldCallsSource = 0;    // GLib idle source that runs them, 0 when none
+
+  // Every live view, so that the end of a hold reaches the calls it held;
+  // and the views whose holds are in force (a view never holds its own).
+  static inline std::vector<Impl*> liveViews;
+  static inline std::vector<const void*> holders;
+  static void releaseHold(const void* holder);
 };
 
+void WebView::Impl::releaseHold(const void* holder) {
+  auto found = std::find(holders.begin(), holders.end(), holder);
+  if (found != holders.end()) holders.erase(found);
+  for (Impl* view : liveViews) view->scheduleHeldCalls();
+}
+
 namespace {
+
+// The proxy of every view of the context. Not the engine's default when
+// there is none, which would follow the environment's and the desktop's
+// proxy settings: no proxy means none.
+void setProxy(WebKitWebContext* context, const WebViewProxy& proxy) {
+  WebKitWebsiteDataManager* data = webkit_web_context_get_website_data_manager(context);
+  if (proxy.host.empty() || proxy.port <= 0) {
+    webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_NO_PROXY,
+                                                           nullptr);
+    return;
+  }
+  std::string uri = proxy.host;
+  if (uri.find("://") == std::string::npos) uri = "http://" + uri;
+  uri += ":" + std::to_string(proxy.port);
+  WebKitNetworkProxySettings* settings = webkit_network_proxy_settings_new(uri.c_str(), nullptr);
+  webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
+                                                         settings);
+  webkit_network_proxy_settings_free(settings);
+}
 
 WebKitWebContext* newWebContext(const WebViewOptions& options) {
   g_autoptr(WebKitWebsiteDataManager) data =
@@ -252,26 +313,38 @@ WebKitWebContext* newWebContext(const WebViewOptions& options) {
           ? webkit_website_data_manager_new(nullptr)
           : webkit_website_data_manager_new("base-cache-directory", options.cacheFolder.c_str(),
                                             nullptr);
-  if (!options.proxy.host.empty() && options.proxy.port > 0) {
-    std::string uri = options.proxy.host;
-    if (uri.find("://") == std::string::npos) uri = "http://" + uri;
-    uri += ":" + std::to_string(options.proxy.port);
-    WebKitNetworkProxySettings* proxy = webkit_network_proxy_settings_new(uri.c_str(), nullptr);
-    webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
-                                                           proxy);
-    webkit_network_proxy_settings_free(proxy);
+  WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
+  setProxy(context, {});
+  return context;
+}
+
+// One engine session (network process, disk cache, allowed certificates)
+// serves the views of the program that share a cache folder: the hidden
+// view of a PAC evaluation at start-up leaves the network process running
+// for the main view, which starts that much sooner. It lives as long as the
+// process; a view with another cache folder starts a session of its own.
+WebKitWebContext* sessionFor(const WebViewOptions& options) {
+  static WebKitWebContext* session = nullptr;
+  static std::string sessionCacheFolder;
+  if (!session || sessionCacheFolder != options.cacheFolder) {
+    if (session) g_object_unref(session);  // its views keep it while they live
+    session = newWebContext(options);
+    sessionCacheFolder = options.cacheFolder;
   }
-  return webkit_web_context_new_with_website_data_manager(data);
+  return WEBKIT_WEB_CONTEXT(g_object_ref(session));
 }
 
 }  // namespace
 
-WebView::Impl::Impl(const WebViewOptions& options)
+WebView::Impl::Impl(const WebViewOptions& options, bool hidden)
     : options(options),
-      context(newWebContext(options)),
+      context(sessionFor(options)),
       extraCa(options.extraCaFile, [this](GTlsCertificate* certificate, const std::string& host) {
         webkit_web_context_allow_tls_certificate_for_host(context.get(), certificate, host.c_str());
       }) {
+  // The main view fixes the session's proxy when it is made; a hidden view
+  // takes the session as it finds it.
+  if (!hidden) setProxy(context.get(), options.proxy);
   content.reset(webkit_user_content_manager_new());
   webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
                                                                          kHandlerName, kWorldName);
@@ -287,12 +360,29 @@ WebView::Impl::Impl(const WebViewOptions& options)
                                       nullptr));
   connectSignals();
   rebuildUserScript();
+  liveViews.push_back(this);
 }
 
 WebView::Impl::~Impl() {
+  liveViews.erase(std::find(liveViews.begin(), liveViews.end(), this));
   if (tlsRetrySource) g_source_remove(tlsRetrySource);
+  if (heldCallsSource) g_source_remove(heldCallsSource);
+  // Calls that never ran resolve their promises with undefined.
+  for (HeldCall& held : heldCalls) {
+    replyWith(held.reply, held.js, std::nullopt);
+    webkit_script_message_reply_unref(held.reply);
+    g_object_unref(held.js);
+  }
   if (view) g_signal_handlers_disconnect_by_data(view, this);
   if (content) g_signal_handlers_disconnect_by_data(content.get(), this);
+  if (ownWindow) {
+    // A hidden view serves one job; its page may still be running (a
+    // script that never returns would keep its process busy for seconds
+    // after the view is gone), so its process ends with it.
+    webkit_web_view_terminate_web_process(view);
+    gtk_widget_destroy(GTK_WIDGET(view));
+    gtk_widget_destroy(ownWindow);
+  }
 }
 
 gboolean WebView::Impl::onMessage(WebKitUserContentManager*, JSCValue* value,
@@ -435,11 +525,7 @@ void WebView::Impl::handleMessage(const std::string& text, WebKitScriptMessageRe
   if (message.is_object() && message.contains("kind") && message["kind"].is_string())
     kind = message["kind"].get<std::string>();
 
-  auto answer = [&](const std::optional<std::string>& value) {
-    JSCValue* v = value ? jsc_value_new_string(js, value->c_str()) : jsc_value_new_undefined(js);
-    webkit_script_message_reply_return_value(reply, v);
-    g_object_unref(v);
-  };
+  auto answer = [&](const std::optional<std::string>& value) { replyWith(reply, js, value); };
 
   if (kind == "hello") {
     if (!secretIssued && pageMayUseBridge() && !pageSecret.empty()) {
@@ -464,15 +550,60 @@ void WebView::Impl::handleMessage(const std::string& text, WebKitScriptMessageRe
     webkit_script_message_reply_return_error_message(reply, kRefused);
     return;
   }
-  auto found = findBinding(name);
-  if (found == bindings.end()) {
-    answer(std::nullopt);
+  call(name, args, reply, js);
+}
+
+bool WebView::Impl::callsHeld() const {
+  return std::any_of(holders.begin(), holders.end(),
+                     [this](const void* holder) { return holder != this; });
+}
+
+// One call at a time, in arrival order: a call that arrives while others
+// wait, or while a waiting one runs a nested loop, queues behind them.
+void WebView::Impl::call(const std::string& name, const std::string& args,
+                         WebKitScriptMessageReply* reply, JSCContext* js) {
+  if (callsHeld() || runningHeldCalls || !heldCalls.empty()) {
+    heldCalls.push_back({name, args, webkit_script_message_reply_ref(reply),
+                         static_cast<JSCContext*>(g_object_ref(js))});
+    scheduleHeldCalls();
     return;
   }
+  replyWith(reply, js, runHandler(name, args));
+}
+
+std::optional<std::string> WebView::Impl::runHandler(const std::string& name,
+                                                     const std::string& args) {
+  auto found = findBinding(name);
+  if (found == bindings.end()) return std::nullopt;
   // A handler may bind or unbind names (or run a nested loop that does);
   // the copy keeps the running one alive.
   Handler handler = found->second;
-  answer(handler(args));
+  return handler(args);
+}
+
+void WebView::Impl::scheduleHeldCalls() {
+  if (heldCalls.empty() || heldCallsSource || runningHeldCalls || callsHeld()) return;
+  heldCallsSource = g_idle_add(
+      [](gpointer self) -> gboolean {
+        auto* impl = static_cast<Impl*>(self);
+        impl->heldCallsSource = 0;
+        impl->runHeldCalls();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+void WebView::Impl::runHeldCalls() {
+  runningHeldCalls = true;
+  while (!heldCalls.empty() && !callsHeld()) {
+    HeldCall held = heldCalls.front();
+    heldCalls.pop_front();
+    replyWith(held.reply, held.js, runHandler(held.name, held.args));
+    webkit_script_message_reply_unref(held.reply);
+    g_object_unref(held.js);
+  }
+  runningHeldCalls = false;
+  // A hold taken by one of the calls leaves the rest waiting for its end.
 }
 
 void WebView::Impl::onWebProcessEnded(const char* reason) {
@@ -538,13 +669,37 @@ WebView::WebView(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 WebView::~WebView() = default;
 
 std::unique_ptr<WebView> WebView::create(TopWindow& window, const WebViewOptions& options) {
-  std::unique_ptr<WebView> self(new WebView(std::make_unique<Impl>(options)));
+  std::unique_ptr<WebView> self(new WebView(std::make_unique<Impl>(options, false)));
   GtkWidget* widget = GTK_WIDGET(self->impl_->view);
   gtk_container_add(GTK_CONTAINER(TopWindowNative::widget(window)), widget);
   gtk_widget_show(widget);
   gtk_widget_grab_focus(widget);
   return self;
 }
+
+std::unique_ptr<WebView> WebView::createHidden(const WebViewOptions& options) {
+  if (!gdk_display_get_default() && !gtk_init_check(nullptr, nullptr)) return nullptr;
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  if (!window) return nullptr;
+  gtk_window_move(GTK_WINDOW(window), 0, 0);
+  gtk_window_set_default_size(GTK_WINDOW(window), 0, 0);
+  auto impl = std::make_unique<Impl>(options, true);
+  impl->ownWindow = window;
+  gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(impl->view));
+  gtk_widget_show(GTK_WIDGET(impl->view));  // the window itself is never shown
+  return std::unique_ptr<WebView>(new WebView(std::move(impl)));
+}
+
+WebView::CallHold::~CallHold() {
+  if (holder_) Impl::releaseHold(holder_);
+}
+
+WebView::CallHold WebView::holdCallsOfOtherViews() {
+  Impl::holders.push_back(impl_.get());
+  return CallHold(impl_.get());
+}
+
+void WebView::trustHostOf(const std::string& url) { impl_->extraCa.allowHostOf(url); }
 
 void WebView::navigate(const std::string& url) { impl_->navigate(url); }
 

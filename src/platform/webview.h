@@ -7,14 +7,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace vm {
 
 class TopWindow;
 
 // The proxy that the view sends all its traffic through; none when host is
-// empty or port is 0. host may carry a scheme ("socks5://h"); plain hosts
-// are HTTP proxies.
+// empty or port is 0, and then no proxy at all, whatever the environment or
+// the desktop's settings name. host may carry a scheme ("socks5://h"); plain
+// hosts are HTTP proxies.
 struct WebViewProxy {
   std::string host;
   int port = 0;
@@ -24,7 +26,9 @@ struct WebViewProxy {
 
 struct WebViewOptions {
   bool developerTools = false;
-  std::string cacheFolder;  // empty: the engine's default
+  // Empty: the engine's default. Views with the same folder share one
+  // engine session (network process, cache, allowed certificates).
+  std::string cacheFolder;
   WebViewProxy proxy;
   // PEM file of a certificate authority trusted besides the system store;
   // empty means none.
@@ -37,12 +41,36 @@ class WebView {
   using Handler = std::function<std::optional<std::string>(const std::string& argsJson)>;
   using UrlHandler = std::function<void(const std::string& url)>;
 
+  // While a hold lives, the bridge calls from the pages of every other view
+  // wait; they run in arrival order once no hold is left.
+  class CallHold {
+   public:
+    CallHold(CallHold&& other) noexcept : holder_(std::exchange(other.holder_, nullptr)) {}
+    CallHold& operator=(CallHold&&) = delete;
+    ~CallHold();
+
+   private:
+    friend class WebView;
+    explicit CallHold(const void* holder) : holder_(holder) {}
+    const void* holder_;
+  };
+
   // Creates the view as the only child of window (it fills the window).
   // nullptr when the engine cannot be set up.
   static std::unique_ptr<WebView> create(TopWindow& window, const WebViewOptions& options);
+  // A view in a window of its own that is never shown (0 by 0 at 0, 0); its
+  // pages load, run and call their bindings as in a shown view. Both go
+  // when the view does. nullptr when either cannot be made.
+  static std::unique_ptr<WebView> createHidden(const WebViewOptions& options);
   ~WebView();
   WebView(const WebView&) = delete;
   WebView& operator=(const WebView&) = delete;
+
+  [[nodiscard]] CallHold holdCallsOfOtherViews();
+  // Before requests of the page's own script to url's host (navigate()
+  // covers the page itself): allows that host's certificate when the extra
+  // CA vouches for it.
+  void trustHostOf(const std::string& url);
 
   // Loads url; its origin becomes the one origin whose top-level pages get
   // the bindings.
@@ -71,6 +99,9 @@ class WebView {
   explicit WebView(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
+
+// The client's engine cache: the temporary folder + "WebView2_Cache".
+std::string webViewCacheFolder();
 
 // The scheme://host[:port] part of url, lower-cased scheme and host; empty
 // when url has no host.

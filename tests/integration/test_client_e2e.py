@@ -51,5 +51,4 @@ def test_the_page_gets_its_bridge_functions_in_the_command_tables_order(display,
         with real_client(display, tmp_path) as run:
             order = servers["127.0.0.1"].wait_result("order")
             assert run.wait_exit(30) == 0
-    # askProxy's proxy dialog is not built yet: the page has no such function.
-    assert order == [name for name in COMMAND_TABLE if name != "askProxy"]
+    assert order == COMMAND_TABLE

@@ -174,6 +174,16 @@ def test_input_dialog_close_request_cancels(display, probe):
     assert p.result() == {"text": "", "confirmed": False}
 
 
+def test_input_dialog_ends_as_a_cancel_on_the_main_windows_close_request(display, probe):
+    # The dialog's modal grab shuts the main window out; its close request
+    # must still reach the dialog instead of being lost.
+    p = probe("--main-window", "text", "Prompt", "default")
+    focused_dialog(display)
+    display.type_text("typed")
+    display.request_close(display.wait_for_window("^probe main$"))
+    assert p.result() == {"text": "", "confirmed": False}
+
+
 def test_only_one_input_dialog_at_a_time(display, probe):
     p = probe("text-nested", "Prompt", "first")
     # The second request, made while the first dialog waits, is refused at
@@ -211,6 +221,19 @@ def test_message_box_shows_text_with_icon_and_closes_on_ok(display, probe, kind,
     display.click(window, *centre(shown["buttons"][0]["box"]))
     assert p.result() == "closed"
     display.wait_until_gone(window)
+
+
+def test_titled_error_box_has_its_own_title_and_the_error_icon(display, probe):
+    p = probe("--inspect", "titled-error", "PAC error", "Invalid PAC reference. Cannot parse. Check format!")
+    shown = p.next("shown")
+    assert shown["title"] == "PAC error"
+    assert shown["icons"] == ["dialog-error"]
+    assert [label["text"] for label in shown["labels"] if label["text"]] == [
+        "Invalid PAC reference. Cannot parse. Check format!"]
+    window = display.wait_for_window("^PAC error$")
+    display.wait_for_focus(window)
+    display.key("Return")
+    assert p.result() == "closed"
 
 
 def test_error_box_closes_with_return_and_may_be_empty(display, probe):

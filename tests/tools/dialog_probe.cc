@@ -2,6 +2,7 @@
 // line and prints what the program would see, one JSON object per line.
 //
 //   dialog_probe [options] error|info|yesno TEXT
+//   dialog_probe [options] titled-error TITLE TEXT
 //   dialog_probe [options] text PROMPT DEFAULT
 //   dialog_probe [options] text-nested PROMPT DEFAULT
 //   dialog_probe [options] save TITLE NAME FILTERS
@@ -218,6 +219,9 @@ int runDialog() {
   if (options.inspect) g_timeout_add(20, inspectWhenShown, nullptr);
   if (kind == "error" && need(1)) {
     dialogs.showError(messageText(a[1]));
+    emit({{"result", "closed"}});
+  } else if (kind == "titled-error" && need(2)) {
+    dialogs.showTitledError(a[1], messageText(a[2]));
     emit({{"result", "closed"}});
   } else if (kind == "info" && need(1)) {
     dialogs.showInfo(messageText(a[1]));

@@ -9,8 +9,16 @@
 //   net_probe trust URL --store CAFILE [--extra CAFILE]
 //   net_probe appurl --host-template T --domain D [--ca FILE] [--log FILE]
 //                    [--set KEY=VALUE]... [--times N]
+//   net_probe pac --pac FILE --url URL [--doh HOST] [--times N]
+//   net_probe proxy --url URL [--ca FILE] [--log FILE] [--doh HOST] [--times N]
 // appurl uses the preferences below $XDG_CONFIG_HOME; --set writes group
-// "WebApp" first.
+// "WebApp" first. pac runs FindProxyForURL of FILE for URL in the hidden web
+// view N times and prints the answers and the milliseconds each took. proxy
+// applies the stored "proxy" setting for URL N times (a PAC file is loaded
+// and run as the client does) and prints what the web view, the HTTP client
+// and getHostInfo got each time. Both need a display; --doh replaces the
+// build's DNS-over-HTTPS host.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -21,6 +29,11 @@
 #include "app/app_url.h"
 #include "diag/log_writer.h"
 #include "net/http_client.h"
+#include "net/pac.h"
+#include "net/pac_evaluation.h"
+#include "net/proxy.h"
+#include "platform/file.h"
+#include "platform/webview.h"
 #include "platform/dialogs.h"
 #include "platform/paths.h"
 #include "settings/preferences.h"
@@ -39,6 +52,9 @@ class RecordingDialogs : public vm::Dialogs {
  public:
   std::vector<std::string> boxes;
   void showError(const std::string& text) override { boxes.push_back("error: " + text); }
+  void showTitledError(const std::string& title, const std::string& text) override {
+    boxes.push_back(title + ": " + text);
+  }
   void showInfo(const std::string& text) override { boxes.push_back("info: " + text); }
   bool askYesNo(const std::string& text) override {
     boxes.push_back("question: " + text);
@@ -194,6 +210,93 @@ int appUrl(const std::vector<std::string>& args) {
   return 0;
 }
 
+struct PacOptions {
+  std::string pacFile, url, ca, log, doh;
+  int times = 1;
+};
+
+bool readPacOptions(const std::vector<std::string>& args, PacOptions& o) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    if (a == "--pac")
+      o.pacFile = next();
+    else if (a == "--url")
+      o.url = next();
+    else if (a == "--ca")
+      o.ca = next();
+    else if (a == "--log")
+      o.log = next();
+    else if (a == "--doh")
+      o.doh = next();
+    else if (a == "--times")
+      o.times = std::atoi(next().c_str());
+    else
+      return false;
+  }
+  if (!o.log.empty()) {
+    processLog.setPath(o.log);
+    processLog.open();
+  }
+  return !o.url.empty();
+}
+
+vm::PacPageFacts factsFor(const PacOptions& o, const std::string& host) {
+  vm::PacPageFacts facts = vm::pacPageFactsFor(host);
+  if (!o.doh.empty()) facts.dohHost = o.doh;
+  return facts;
+}
+
+int pac(const std::vector<std::string>& args) {
+  PacOptions o;
+  if (!readPacOptions(args, o) || o.pacFile.empty()) return usage();
+  auto text = vm::readFile(o.pacFile);
+  if (!text) return usage();
+  const std::string host = vm::hostOfUrl(o.url);
+  ordered_json results = ordered_json::array(), ms = ordered_json::array();
+  for (int t = 0; t < o.times; ++t) {
+    auto start = std::chrono::steady_clock::now();
+    auto result = vm::evaluatePac(*text, o.url, host, factsFor(o, host));
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count());
+    results.push_back(result ? ordered_json(*result) : ordered_json(nullptr));
+  }
+  print({{"results", results}, {"ms", ms}});
+  return 0;
+}
+
+int proxy(const std::vector<std::string>& args) {
+  PacOptions o;
+  if (!readPacOptions(args, o)) return usage();
+  vm::Preferences prefs(vm::appDataFolder());
+  RecordingDialogs dialogs;
+  vm::HttpClient http(o.ca);
+  vm::WebViewProxy webViewProxy;
+  std::string effective;
+  vm::RememberedProxy remembered;
+  bool endedEarly = false;
+  vm::PacContext pacContext{
+      dialogs, http,
+      [&o](const std::string& text, const std::string& url, const std::string& host) {
+        return vm::evaluatePac(text, url, host, factsFor(o, host));
+      },
+      [&endedEarly] { endedEarly = true; }};
+  vm::ProxyContext context{prefs,     dialogs,    http, webViewProxy, effective, remembered,
+                           [&pacContext](const std::string& setting, const std::string& url) {
+                             return vm::resolvePacReference(pacContext, setting, url);
+                           }};
+  ordered_json runs = ordered_json::array();
+  for (int t = 0; t < o.times; ++t) {
+    vm::applyProxySettings(context, o.url);
+    runs.push_back({{"webView",
+                     {webViewProxy.host, webViewProxy.port, webViewProxy.user, webViewProxy.password}},
+                    {"http", {http.proxy().proxy, http.proxy().user, http.proxy().password}},
+                    {"hostInfo", effective}});
+  }
+  print({{"runs", runs}, {"boxes", dialogs.boxes}, {"endedEarly", endedEarly}});
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -204,5 +307,7 @@ int main(int argc, char** argv) {
   if (cmd == "fetch") return fetch(args);
   if (cmd == "trust") return trust(args);
   if (cmd == "appurl") return appUrl(args);
+  if (cmd == "pac") return pac(args);
+  if (cmd == "proxy") return proxy(args);
   return usage();
 }

@@ -1,70 +1,49 @@
-"""A loopback HTTP forward proxy that demands Basic proxy credentials and
-records every request it saw (plain HTTP targets only)."""
+"""A loopback HTTP forward proxy that records every request it saw: the
+demo's proxy (demo/proxy_server.py: plain HTTP forwarded, CONNECT
+tunnelled). With a user name it demands Basic proxy credentials and answers
+407 without them; without one it lets everything through."""
 
-import base64
-import http.client
-import http.server
 import threading
-from urllib.parse import urlsplit
 
-from harness.https_server import QuietHandler, Serving
+from harness.demo import demo_module
+
+proxy_server = demo_module("proxy_server")
+pipe = proxy_server.pipe
 
 
 class HttpProxy:
-    def __init__(self, user, password, host="127.0.0.1"):
+    def __init__(self, user=None, password=None, host="127.0.0.1"):
         self.host = host
-        self.expected = "Basic " + base64.b64encode(f"{user}:{password}".encode()).decode()
-        self.seen = []  # (method, absolute URL, authorised)
+        self.user = user
+        self.password = password
+        self.seen = []  # (method, absolute URL or host:port of a CONNECT, authorised)
+        self.user_agents = []  # the User-Agent of each entry of seen
         self._lock = threading.Lock()
+        self._server = None
 
     @property
     def port(self):
-        return self._httpd.server_address[1]
+        return self._server.port
+
+    @property
+    def address(self):
+        return f"{self.host}:{self.port}"
+
+    def _record(self, method, target, authorised, user_agent):
+        with self._lock:
+            self.seen.append((method, target, authorised))
+            self.user_agents.append(user_agent)
+
+    def tunnels(self, target, authorised=True):
+        """The user agents of the CONNECTs to target (host:port) with that outcome."""
+        with self._lock:
+            return [agent for seen, agent in zip(self.seen, self.user_agents)
+                    if seen == ("CONNECT", target, authorised)]
 
     def __enter__(self):
-        proxy = self
-
-        class Handler(QuietHandler):
-            def _reply(self, status, headers, body):
-                self.send_response(status)
-                for k, v in headers:
-                    self.send_header(k, v)
-                self.send_header("Content-Length", str(len(body)))
-                self.send_header("Connection", "close")
-                self.close_connection = True
-                self.end_headers()
-                self.wfile.write(body)
-
-            def _forward(self):
-                length = int(self.headers.get("Content-Length") or 0)
-                body = self.rfile.read(length) if length else None
-                authorised = self.headers.get("Proxy-Authorization") == proxy.expected
-                with proxy._lock:
-                    proxy.seen.append((self.command, self.path, authorised))
-                if not authorised:
-                    self._reply(407, [("Proxy-Authenticate", 'Basic realm="test proxy"')], b"")
-                    return
-                target = urlsplit(self.path)
-                conn = http.client.HTTPConnection(target.hostname, target.port or 80, timeout=10)
-                path = target.path + ("?" + target.query if target.query else "")
-                headers = {k: v for k, v in self.headers.items()
-                           if k.lower() not in ("proxy-authorization", "proxy-connection", "connection")}
-                conn.request(self.command, path or "/", body=body, headers=headers)
-                response = conn.getresponse()
-                data = response.read()
-                conn.close()
-                self._reply(response.status,
-                            [(k, v) for k, v in response.getheaders()
-                             if k.lower() not in ("content-length", "connection", "transfer-encoding")],
-                            data)
-
-            do_GET = _forward
-            do_POST = _forward
-
-        self._httpd = http.server.ThreadingHTTPServer((self.host, 0), Handler)
-        self._httpd.daemon_threads = True
-        self._serving = Serving(self._httpd)
+        self._server = proxy_server.ProxyServer(self.host, 0, self.user, self.password,
+                                                self._record).start()
         return self
 
     def __exit__(self, *exc):
-        self._serving.stop()
+        self._server.stop()

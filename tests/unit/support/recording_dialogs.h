@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/dialogs.h"
@@ -18,20 +19,26 @@ class RecordingDialogs : public Dialogs {
     std::vector<FileFilter> filters;
   };
 
-  std::vector<std::string> errors, infos, questions, prompts;
+  std::vector<std::string> errors, infos, questions, prompts, presets;
   std::vector<FileDialogCall> saveCalls, openCalls;
+  std::vector<std::pair<std::string, std::string>> titledErrors;  // title, text
   std::deque<std::string> saveAnswers, textAnswers;
   std::deque<std::vector<std::string>> openAnswers;
   bool yesNoAnswer = false;
 
   void showError(const std::string& text) override { errors.push_back(text); }
+  void showTitledError(const std::string& title, const std::string& text) override {
+    titledErrors.emplace_back(title, text);
+  }
   void showInfo(const std::string& text) override { infos.push_back(text); }
   bool askYesNo(const std::string& text) override {
     questions.push_back(text);
     return yesNoAnswer;
   }
-  std::string askText(const std::string& prompt, const std::string&, bool* confirmed) override {
+  std::string askText(const std::string& prompt, const std::string& preset,
+                      bool* confirmed) override {
     prompts.push_back(prompt);
+    presets.push_back(preset);
     std::string answer = pop(textAnswers);
     if (confirmed) *confirmed = !answer.empty();
     return answer;
