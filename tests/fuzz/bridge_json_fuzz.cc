@@ -32,9 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string args = input.ConsumeRemainingBytesAsString();
 
-  // Text a strict parser takes has no lone surrogate to replace.
+  // Text a strict parser takes has no lone surrogate to replace. The parser
+  // reads a NUL byte as the end of the text, so only text without one counts
+  // (the page's JSON.stringify never writes one raw).
   const std::string repaired = vm::replaceLoneSurrogateEscapes(args);
-  if (vm::Json::accept(args)) FUZZ_CHECK(repaired == args);
+  if (args.find('\0') == std::string::npos && vm::Json::accept(args)) FUZZ_CHECK(repaired == args);
   FUZZ_CHECK(repaired.size() <= args.size() + 4 * (args.size() / 6 + 1));
 
   checkAnswer(args);
