@@ -61,8 +61,11 @@ constexpr const char* kChannelScript = R"JS((function () {
     document.dispatchEvent(new CustomEvent('velomark-bridge-answer', {detail: JSON.stringify(fields)}));
   };
   const send = (call) => {
-    channel.postMessage(JSON.stringify({kind: 'call', name: call.name, id: call.id, secret: secret,
-                                        args: call.args}))
+    // An object, not JSON text: the arguments (a mail's attachment may be
+    // tens of megabytes) then reach the native side without a second
+    // escaping and parsing on its main thread.
+    channel.postMessage({kind: 'call', name: call.name, id: call.id, secret: secret,
+                         args: call.args})
         .then((text) => answer(call.id, {answer: typeof text === 'string' ? text : null}),
               (error) => answer(call.id, {error: error && error.message !== undefined
                                                      ? String(error.message) : String(error)}));
@@ -72,7 +75,7 @@ constexpr const char* kChannelScript = R"JS((function () {
     secret = typeof s === 'string' ? s : '';
     for (const call of waiting.splice(0)) send(call);
   };
-  channel.postMessage(JSON.stringify({kind: 'hello'})).then(start, () => start(''));
+  channel.postMessage({kind: 'hello'}).then(start, () => start(''));
   document.addEventListener('velomark-bridge-call', (event) => {
     let call;
     try { call = JSON.parse(event.detail); } catch (e) { return; }
@@ -170,6 +173,16 @@ void replyWith(WebKitScriptMessageReply* reply, JSCContext* js,
   g_object_unref(value);
 }
 
+// The string member name of a message object; none for anything else.
+std::optional<std::string> stringProperty(JSCValue* object, const char* name) {
+  if (!object || !jsc_value_is_object(object)) return std::nullopt;
+  GObjectPtr<JSCValue> member(jsc_value_object_get_property(object, name));
+  if (!member || !jsc_value_is_string(member.get())) return std::nullopt;
+  GCharPtr text(jsc_value_to_string(member.get()));
+  if (!text) return std::nullopt;
+  return std::string(text.get());
+}
+
 std::string jsString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -231,7 +244,7 @@ struct WebView::Impl {
   void rebuildUserScript();
   std::vector<std::pair<std::string, Binding>>::iterator findBinding(const std::string& name);
   bool pageMayUseBridge() const;
-  void handleMessage(const std::string& text, WebKitScriptMessageReply* reply, JSCContext* js);
+  void handleMessage(JSCValue* message, WebKitScriptMessageReply* reply, JSCContext* js);
   void call(const std::string& name, const std::string& args, WebKitScriptMessageReply* reply,
             JSCContext* js);
   void runHandler(const std::string& name, const std::string& args,
@@ -424,9 +437,7 @@ WebView::Impl::~Impl() {
 
 gboolean WebView::Impl::onMessage(WebKitUserContentManager*, JSCValue* value,
                                   WebKitScriptMessageReply* reply, gpointer impl) {
-  GCharPtr text(jsc_value_is_string(value) ? jsc_value_to_string(value) : nullptr);
-  static_cast<Impl*>(impl)->handleMessage(text ? text.get() : "", reply,
-                                          jsc_value_get_context(value));
+  static_cast<Impl*>(impl)->handleMessage(value, reply, jsc_value_get_context(value));
   return TRUE;
 }
 
@@ -555,13 +566,9 @@ void WebView::Impl::onCommitted() {
   secretIssued = false;
 }
 
-void WebView::Impl::handleMessage(const std::string& text, WebKitScriptMessageReply* reply,
+void WebView::Impl::handleMessage(JSCValue* message, WebKitScriptMessageReply* reply,
                                   JSCContext* js) {
-  auto message = nlohmann::json::parse(text, nullptr, false);
-  std::string kind;
-  if (message.is_object() && message.contains("kind") && message["kind"].is_string())
-    kind = message["kind"].get<std::string>();
-
+  const std::optional<std::string> kind = stringProperty(message, "kind");
   auto answer = [&](const std::optional<std::string>& value) { replyWith(reply, js, value); };
 
   if (kind == "hello") {
@@ -575,12 +582,15 @@ void WebView::Impl::handleMessage(const std::string& text, WebKitScriptMessageRe
   }
 
   std::string name, secret, args;
-  if (kind == "call" && message.contains("name") && message["name"].is_string() &&
-      message.contains("secret") && message["secret"].is_string() && message.contains("args") &&
-      message["args"].is_string()) {
-    name = message["name"].get<std::string>();
-    secret = message["secret"].get<std::string>();
-    args = message["args"].get<std::string>();
+  if (kind == "call") {
+    std::optional<std::string> n = stringProperty(message, "name");
+    std::optional<std::string> t = stringProperty(message, "secret");
+    std::optional<std::string> a = n && t ? stringProperty(message, "args") : std::nullopt;
+    if (a) {
+      name = std::move(*n);
+      secret = std::move(*t);
+      args = std::move(*a);
+    }
   }
   if (name.empty() || secret.empty() || secret != pageSecret || !pageMayUseBridge()) {
     writeLog("ERROR: Refused bridge call [" + name + "] from [" + currentUri() + "]");
