@@ -8,7 +8,7 @@ PACKAGES=(
   libgtk-3-dev libwebkit2gtk-4.1-dev
   libcurl4-openssl-dev libsqlite3-dev libpcre2-dev nlohmann-json3-dev libssl-dev
   googletest libgtest-dev libgmock-dev
-  python3 python3-pytest python3-aiosmtpd time
+  python3 python3-pytest python3-aiosmtpd python3-xlib time
   xvfb xauth xdotool openssl ca-certificates
   xdg-utils dbus-x11 dbus-daemon at-spi2-core curl libx11-6
   # The package and its checks: icon rendering, lintian, the desktop-entry and

@@ -7,6 +7,7 @@
 #include "net/http_client.h"
 #include "base/regex_match.h"
 #include "platform/dialogs.h"
+#include "platform/worker.h"
 #include "settings/preferences.h"
 
 namespace vm {
@@ -78,7 +79,10 @@ bool iCheckURLExists(HttpClient& http, const std::string& url, bool skipCertific
   HttpRequest req;
   req.url = url;
   req.verifyCertificates = !skipCertificateChecks;
-  const HttpResult res = http.perform(req);
+  // A probe may take 15 seconds; the window keeps answering meanwhile. The
+  // worker uses a copy, so nothing of the client changes under it.
+  HttpResult res;
+  runOnWorkerAndWait([&res, &req, client = HttpClient(http)] { res = client.perform(req); });
   if (res.curlCode == CURLE_FAILED_INIT && res.status == 0) {
     writeLog("ERROR: Request creation failed");
     return false;

@@ -12,6 +12,7 @@
 #include "oauth/token_exchange.h"
 #include "platform/open_with_system.h"
 #include "platform/paths.h"
+#include "platform/worker.h"
 #include "platform/webview.h"
 #include "settings/setting_commands.h"
 
@@ -87,16 +88,22 @@ BridgeHandler openURL(const BridgeContext& c) {
   return [opener = c.opener](const std::string& a) { return openURLCommand(opener, a); };
 }
 
-BridgeHandler sendMail(const BridgeContext& c) {
-  return [&s = c.state](const std::string& a) {
-    OAuthContext oauth{s.oauthProviders, s.oauthState, s.currentRefreshToken, s.http,
-                       openWithSystem};
+// The transfer and any sign-in run on a worker with their own copy of the
+// HTTP client; the refresh-token slot is used by this one command, and only
+// one command runs at a time.
+WebView::LaterHandler sendMail(const BridgeContext& c) {
+  return [&s = c.state](const std::string& a, WebView::LaterAnswer answer) {
+    auto http = std::make_shared<const HttpClient>(s.http);
+    auto oauth = std::make_shared<OAuthContext>(OAuthContext{
+        s.oauthProviders, s.oauthState, s.currentRefreshToken, *http, openWithSystem});
     SendMailContext context{s.prefs, s.addressBook, s.tempFiles, tempFolder(),
-                            [&oauth](const std::string& provider, const std::string& hint) {
-                              return bearerTokenForProvider(oauth, provider, hint);
+                            [http, oauth](const std::string& provider, const std::string& hint) {
+                              return bearerTokenForProvider(*oauth, provider, hint);
                             },
                             config::kExtraCaFile};
-    return sendMailCommand(context, a);
+    auto reply = std::make_shared<WebView::LaterAnswer>(std::move(answer));
+    sendMailCommand(context, a, runOnWorkerThen,
+                    [reply](const BridgeAnswer& text) { reply->give(text); });
   };
 }
 
@@ -125,13 +132,18 @@ const std::array<BridgeRow, 17> kBridgeTable = {{
     {"attachFiles", attachFiles},
     {"requestData", requestData},
     {"openURL", openURL},
-    {"sendMail", sendMail},
+    {"sendMail", nullptr, sendMail},
     {"getAddresses", getAddresses},
     {"sendLog", sendLog},
 }};
 
 void bindBridge(WebView& view, std::span<const BridgeRow> rows, const BridgeContext& context) {
-  for (const BridgeRow& row : rows) view.bind(row.name, row.makeHandler(context));
+  for (const BridgeRow& row : rows) {
+    if (row.makeLaterHandler)
+      view.bindLater(row.name, row.makeLaterHandler(context));
+    else
+      view.bind(row.name, row.makeHandler(context));
+  }
 }
 
 }  // namespace vm

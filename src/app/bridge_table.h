@@ -8,12 +8,11 @@
 #include <string>
 
 #include "base/bridge_json.h"
+#include "platform/webview.h"
 
 namespace vm {
 
 struct ProcessState;
-class WebView;
-
 using BridgeHandler = std::function<BridgeAnswer(const std::string& argsJson)>;
 
 // What the handlers work on. state.dialogs must be set; a handler keeps
@@ -26,10 +25,16 @@ struct BridgeContext {
 };
 
 using BridgeHandlerMaker = BridgeHandler (*)(const BridgeContext& context);
+// A command whose work waits (on the network, on a started program) answers
+// later: its handler returns at once and gives the answer when the work,
+// run off the main thread, has ended. Until then the view's later calls wait.
+using BridgeLaterHandlerMaker = WebView::LaterHandler (*)(const BridgeContext& context);
 
+// Exactly one of the makers is set.
 struct BridgeRow {
   const char* name;
-  BridgeHandlerMaker makeHandler;
+  BridgeHandlerMaker makeHandler = nullptr;
+  BridgeLaterHandlerMaker makeLaterHandler = nullptr;
 };
 
 extern const std::array<BridgeRow, 17> kBridgeTable;

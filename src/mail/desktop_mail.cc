@@ -199,29 +199,40 @@ Status sendWithMailProgram(const std::string& recipients, const std::string& sub
   return fail("xdg-email ended with exit status " + std::to_string(**ended));
 }
 
+std::string desktopAttachmentFile(const std::string& attachmentName,
+                                  const std::optional<std::string>& attachmentBytes,
+                                  std::vector<std::string>& tempFiles) {
+  // An empty name would make the temporary folder itself the attachment.
+  if (!attachmentBytes || attachmentName.empty()) return {};
+  Result<std::string> created = createTemporaryFile(tempFolder(), attachmentName);
+  if (!created) {
+    writeLog("Unable to open new file [" + tempFolder() + attachmentName + "]");
+    return {};
+  }
+  if (!writeWholeFile(*created, attachmentBytes->data(), attachmentBytes->size())) return {};
+  tempFiles.push_back(*created);
+  return *created;
+}
+
+Status handOffToDesktop(const std::string& recipients, const std::string& subject,
+                        const std::string& htmlBody, const std::string& attachmentPath) {
+  if (programOnPath("osascript")) {
+    if (Status handedOff = sendWithDesktopMail(recipients, "", subject, htmlBody, attachmentPath);
+        !handedOff)
+      writeLog(handedOff.message());
+    return {};
+  }
+  Status opened = sendWithMailProgram(recipients, subject, htmlBody, attachmentPath);
+  if (!opened) writeLog("ERROR: Failed to open the mail program: " + opened.message());
+  return opened;
+}
+
 Status sendMailToDesktop(const std::string& recipients, const std::string& subject,
                          const std::string& htmlBody, const std::string& attachmentName,
                          const std::optional<std::string>& attachmentBytes,
                          std::vector<std::string>& tempFiles) {
-  std::string path;
-  // An empty name would make the temporary folder itself the attachment.
-  if (attachmentBytes && !attachmentName.empty()) {
-    Result<std::string> created = createTemporaryFile(tempFolder(), attachmentName);
-    if (!created) {
-      writeLog("Unable to open new file [" + tempFolder() + attachmentName + "]");
-    } else if (writeWholeFile(*created, attachmentBytes->data(), attachmentBytes->size())) {
-      path = *created;
-      tempFiles.push_back(path);
-    }
-  }
-  if (programOnPath("osascript")) {
-    if (Status handedOff = sendWithDesktopMail(recipients, "", subject, htmlBody, path); !handedOff)
-      writeLog(handedOff.message());
-    return {};
-  }
-  Status opened = sendWithMailProgram(recipients, subject, htmlBody, path);
-  if (!opened) writeLog("ERROR: Failed to open the mail program: " + opened.message());
-  return opened;
+  const std::string path = desktopAttachmentFile(attachmentName, attachmentBytes, tempFiles);
+  return handOffToDesktop(recipients, subject, htmlBody, path);
 }
 
 }  // namespace vm

@@ -59,7 +59,22 @@ std::vector<std::string> xdgEmailArguments(const std::string& recipients,
 Status sendWithMailProgram(const std::string& recipients, const std::string& subject,
                            const std::string& htmlBody, const std::string& attachmentPath);
 
-// The sendMail command's desktop path. attachmentName is already reduced to
+// The desktop path's attachment: with bytes and a name, a new private file
+// in the temporary folder (createTemporaryFile), registered in tempFiles for
+// deletion at shutdown; its path, or empty text when there is none (a file
+// that cannot be made is logged).
+std::string desktopAttachmentFile(const std::string& attachmentName,
+                                  const std::optional<std::string>& attachmentBytes,
+                                  std::vector<std::string>& tempFiles);
+
+// The hand-off itself, which may wait for the mail program (kMailProgramWait):
+// with "osascript" on PATH the script hand-off, whose outcome is only logged;
+// otherwise the mail program, whose failure is logged and returned. Touches
+// nothing but the temporary folder and the log, so it may run on a worker.
+Status handOffToDesktop(const std::string& recipients, const std::string& subject,
+                        const std::string& htmlBody, const std::string& attachmentPath);
+
+// The sendMail command's desktop path, both steps at once. attachmentName is already reduced to
 // its file part; with attachment bytes they are written to a new private
 // file in the temporary folder (createTemporaryFile), which is registered in
 // tempFiles for deletion at shutdown. With "osascript" on PATH the script

@@ -1,6 +1,7 @@
 #include "mail/send_mail.h"
 
 #include <climits>
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -41,23 +42,101 @@ std::string sendingErrorAnswer(const std::string& resultText, int resultCode) {
          jsonEscape(std::to_string(resultCode)) + ")\"";
 }
 
-BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJson) {
-  auto args = readArguments(argsJson);
+namespace {
+
+// What the transfer works on, kept alive from the checks to the answer.
+struct MailJob {
+  MailRequest request;
+  TransferSetup setup;
+  std::optional<std::string> attachmentBytes;  // request.attachments points into it
+  std::string recipients;
+  Status sent;
+};
+
+// The desktop path: the attachment file here, the hand-off's wait as work.
+void handOff(SendMailContext& context, MailArguments& args, const std::string& attachmentName,
+             std::optional<std::string> attachmentBytes, const WorkRunner& runner,
+             AnswerSink answer) {
+  std::string path = desktopAttachmentFile(attachmentName, attachmentBytes, context.tempFiles);
+  auto handedOff = std::make_shared<Status>();
+  runner(
+      [handedOff, recipients = args.recipients, subject = args.subject,
+       htmlBody = std::move(args.htmlBody), path] {
+        *handedOff = handOffToDesktop(recipients, subject, htmlBody, path);
+      },
+      [handedOff, answer = std::move(answer)] {
+        if (!*handedOff)
+          answer(jsonStringAnswer("Error: The mail program could not be opened (" +
+                                  handedOff->message() + ")"));
+        else
+          answer(jsonStringAnswer(""));
+      });
+}
+
+// After the transfer: the log lines of a failure, or the address book.
+BridgeAnswer transferAnswer(SendMailContext& context, const MailJob& job) {
+  if (!job.sent) {
+    const Failure& failure = job.sent.failure();
+    writeLog("Mail sending error: " + failure.message + " (" + std::to_string(failure.code) + ")");
+    std::string answer = sendingErrorAnswer(failure.message, failure.code);
+    writeLog(answer);
+    return answer;
+  }
+  // The normalised list: a semicolon separates recipients here, but not in
+  // the address book, which would keep "a@x.org;b@y.org" as one entry.
+  context.addressBook.rememberAddresses(normaliseRecipients(job.recipients));
+  return jsonStringAnswer("");
+}
+
+}  // namespace
+
+namespace {
+
+// The page's arguments with the attachment decoded; reading them takes time
+// for a large attachment and touches nothing else, so it runs as work.
+struct ReadMail {
+  std::optional<MailArguments> args;
+  std::optional<std::string> attachmentBytes;
+};
+
+void readMail(ReadMail& mail, const std::string& argsJson) {
+  mail.args = readArguments(argsJson);
+  if (!mail.args || mail.args->attachmentBase64.empty()) return;
+  mail.attachmentBytes = base64DecodeSkippingJunk(mail.args->attachmentBase64);
+  mail.args->attachmentBase64.clear();
+}
+
+void sendReadMail(SendMailContext& context, ReadMail& mail, const WorkRunner& runner,
+                  AnswerSink answer);
+
+}  // namespace
+
+void sendMailCommand(SendMailContext context, const std::string& argsJson,
+                     const WorkRunner& runner, AnswerSink answer) {
+  auto mail = std::make_shared<ReadMail>();
+  runner([mail, argsJson] { readMail(*mail, argsJson); },
+         [mail, context, runner, answer = std::move(answer)]() mutable {
+           sendReadMail(context, *mail, runner, std::move(answer));
+         });
+}
+
+namespace {
+
+void sendReadMail(SendMailContext& context, ReadMail& mail, const WorkRunner& runner,
+                  AnswerSink answer) {
+  std::optional<MailArguments>& args = mail.args;
   if (!args) {
     writeLog("ERROR: SendMail had wrong parameter count!");
-    return jsonStringAnswer("Error: Wrong parameter count");
+    return answer(jsonStringAnswer("Error: Wrong parameter count"));
   }
   if (args->recipients.empty() || args->subject.empty()) {
     writeLog("ERROR: SendMail, empty recipients or subject!");
-    return jsonStringAnswer("Error: Invalid or missing parameters");
+    return answer(jsonStringAnswer("Error: Invalid or missing parameters"));
   }
   std::string attachmentName = fileNamePart(args->attachmentName);
-  std::optional<std::string> attachmentBytes;
-  if (!args->attachmentBase64.empty()) {
-    attachmentBytes = base64DecodeSkippingJunk(args->attachmentBase64);
-    args->attachmentBase64.clear();
+  std::optional<std::string> attachmentBytes = std::move(mail.attachmentBytes);
+  if (attachmentBytes)
     writeLog("SendMail attachment size " + std::to_string(attachmentBytes->size()) + " bytes");
-  }
 
   Preferences& prefs = context.prefs;
   std::string server = prefs.readSetting("smtp_server", "", kWebAppGroup);
@@ -67,31 +146,30 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
   std::string security = prefs.readSetting("smtp_auth", "none", kWebAppGroup);
   if (reply.empty()) reply = sender;
 
-  if (prefs.readSetting("useMacMail", "", kWebAppGroup) == "true") {
-    Status handedOff = sendMailToDesktop(args->recipients, args->subject, args->htmlBody,
-                                         attachmentName, attachmentBytes, context.tempFiles);
-    if (!handedOff)
-      return jsonStringAnswer("Error: The mail program could not be opened (" +
-                              handedOff.message() + ")");
-    return jsonStringAnswer("");
-  }
+  if (prefs.readSetting("useMacMail", "", kWebAppGroup) == "true")
+    return handOff(context, *args, attachmentName, std::move(attachmentBytes), runner,
+                   std::move(answer));
   if (server.empty() || sender.empty())
-    return jsonStringAnswer("Error: I can't send without SMTP parameters for server and sender");
+    return answer(
+        jsonStringAnswer("Error: I can't send without SMTP parameters for server and sender"));
   if (attachmentBytes && attachmentBytes->size() > static_cast<std::size_t>(INT32_MAX))
-    return jsonStringAnswer("Error: The attachment is too large to send");
+    return answer(jsonStringAnswer("Error: The attachment is too large to send"));
 
-  MailRequest request;
-  request.htmlBody = args->htmlBody;
-  request.textBody = args->textBody;
+  auto job = std::make_shared<MailJob>();
+  job->attachmentBytes = std::move(attachmentBytes);
+  job->recipients = args->recipients;
+  MailRequest& request = job->request;
+  request.htmlBody = std::move(args->htmlBody);
+  request.textBody = std::move(args->textBody);
   request.recipients = args->recipients;
   request.sender = sender;
   request.replyTo = reply;
   request.subject = args->subject;
-  if (attachmentBytes) {
+  if (job->attachmentBytes) {
     MailAttachment attachment;
     attachment.fileName = attachmentName;
-    attachment.data = reinterpret_cast<const unsigned char*>(attachmentBytes->data());
-    attachment.size = static_cast<std::int32_t>(attachmentBytes->size());
+    attachment.data = reinterpret_cast<const unsigned char*>(job->attachmentBytes->data());
+    attachment.size = static_cast<std::int32_t>(job->attachmentBytes->size());
     request.attachments.push_back(attachment);
   }
   request.serverUrl = prefs.readSetting("smtp_server", "", kWebAppGroup);
@@ -107,30 +185,36 @@ BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJs
       // protected empty text is an empty password and is sent as such.
       if (!password) {
         writeLog("ERROR: SendMail, no SMTP password stored for [" + login + "]");
-        return jsonStringAnswer(
+        return answer(jsonStringAnswer(
             "Error: No SMTP password is stored. Please enter the password in the account "
-            "settings.");
+            "settings."));
       }
       request.password = std::move(*password);
     }
   }
   request.security = security;
 
-  TransferSetup setup;
-  setup.debug = prefs.readSetting("debug", "", kWebAppGroup) == "true";
-  setup.bearerToken = context.bearerToken;
-  setup.extraCaFile = context.extraCaFile;
-  if (Status sent = transferMail(request, setup); !sent) {
-    const Failure& failure = sent.failure();
-    writeLog("Mail sending error: " + failure.message + " (" + std::to_string(failure.code) + ")");
-    std::string answer = sendingErrorAnswer(failure.message, failure.code);
-    writeLog(answer);
-    return answer;
-  }
-  // The normalised list: a semicolon separates recipients here, but not in
-  // the address book, which would keep "a@x.org;b@y.org" as one entry.
-  context.addressBook.rememberAddresses(normaliseRecipients(args->recipients));
-  return jsonStringAnswer("");
+  job->setup.debug = prefs.readSetting("debug", "", kWebAppGroup) == "true";
+  job->setup.bearerToken = context.bearerToken;
+  job->setup.extraCaFile = context.extraCaFile;
+  runner([job] { job->sent = transferMail(job->request, job->setup); },
+         [job, context, answer = std::move(answer)]() mutable {
+           answer(transferAnswer(context, *job));
+         });
+}
+
+}  // namespace
+
+BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJson) {
+  BridgeAnswer result;
+  sendMailCommand(
+      context, argsJson,
+      [](const std::function<void()>& work, const std::function<void()>& then) {
+        work();
+        then();
+      },
+      [&result](const BridgeAnswer& answer) { result = answer; });
+  return result;
 }
 
 }  // namespace vm

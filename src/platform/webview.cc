@@ -61,8 +61,11 @@ constexpr const char* kChannelScript = R"JS((function () {
     document.dispatchEvent(new CustomEvent('velomark-bridge-answer', {detail: JSON.stringify(fields)}));
   };
   const send = (call) => {
-    channel.postMessage(JSON.stringify({kind: 'call', name: call.name, id: call.id, secret: secret,
-                                        args: call.args}))
+    // An object, not JSON text: the arguments (a mail's attachment may be
+    // tens of megabytes) then reach the native side without a second
+    // escaping and parsing on its main thread.
+    channel.postMessage({kind: 'call', name: call.name, id: call.id, secret: secret,
+                         args: call.args})
         .then((text) => answer(call.id, {answer: typeof text === 'string' ? text : null}),
               (error) => answer(call.id, {error: error && error.message !== undefined
                                                      ? String(error.message) : String(error)}));
@@ -72,7 +75,7 @@ constexpr const char* kChannelScript = R"JS((function () {
     secret = typeof s === 'string' ? s : '';
     for (const call of waiting.splice(0)) send(call);
   };
-  channel.postMessage(JSON.stringify({kind: 'hello'})).then(start, () => start(''));
+  channel.postMessage({kind: 'hello'}).then(start, () => start(''));
   document.addEventListener('velomark-bridge-call', (event) => {
     let call;
     try { call = JSON.parse(event.detail); } catch (e) { return; }
@@ -170,6 +173,16 @@ void replyWith(WebKitScriptMessageReply* reply, JSCContext* js,
   g_object_unref(value);
 }
 
+// The string member name of a message object; none for anything else.
+std::optional<std::string> stringProperty(JSCValue* object, const char* name) {
+  if (!object || !jsc_value_is_object(object)) return std::nullopt;
+  GObjectPtr<JSCValue> member(jsc_value_object_get_property(object, name));
+  if (!member || !jsc_value_is_string(member.get())) return std::nullopt;
+  GCharPtr text(jsc_value_to_string(member.get()));
+  if (!text) return std::nullopt;
+  return std::string(text.get());
+}
+
 std::string jsString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -202,7 +215,13 @@ std::string originOf(const std::string& url) {
   return origin;
 }
 
-// A bridge call that passed the checks and waits for a hold to end.
+// A bridge name's handler: one that answers at once, or one that answers later.
+struct Binding {
+  WebView::Handler now;
+  WebView::LaterHandler later;
+};
+
+// A bridge call that passed the checks and waits for its turn.
 struct HeldCall {
   std::string name;
   std::string args;
@@ -216,20 +235,23 @@ struct WebView::Impl {
 
   void navigate(const std::string& url);
   void setHtml(const std::string& html);
-  void bind(const std::string& name, Handler handler);
+  void bind(const std::string& name, Binding binding);
   void unbind(const std::string& name);
   void eval(const std::string& script);
   std::string currentUri() const;
 
   void connectSignals();
   void rebuildUserScript();
-  std::vector<std::pair<std::string, Handler>>::iterator findBinding(const std::string& name);
+  std::vector<std::pair<std::string, Binding>>::iterator findBinding(const std::string& name);
   bool pageMayUseBridge() const;
-  void handleMessage(const std::string& text, WebKitScriptMessageReply* reply, JSCContext* js);
+  void handleMessage(JSCValue* message, WebKitScriptMessageReply* reply, JSCContext* js);
   void call(const std::string& name, const std::string& args, WebKitScriptMessageReply* reply,
             JSCContext* js);
-  std::optional<std::string> runHandler(const std::string& name, const std::string& args);
+  void runHandler(const std::string& name, const std::string& args,
+                  WebKitScriptMessageReply* reply, JSCContext* js);
   bool callsHeld() const;
+  bool mustWait() const;
+  void closeAnswer(const LaterAnswer::Slot* slot);
   void runHeldCalls();
   void scheduleHeldCalls();
   void onCommitted();
@@ -256,7 +278,7 @@ struct WebView::Impl {
   GObjectPtr<WebKitWebContext> context;
   ExtraCaTrust extraCa;
   // In the order bound: the page's functions are defined in this order.
-  std::vector<std::pair<std::string, Handler>> bindings;
+  std::vector<std::pair<std::string, Binding>> bindings;
   UrlHandler onNewWindow;
 
   std::string appOrigin;        // origin of the last navigate()
@@ -272,12 +294,33 @@ struct WebView::Impl {
   std::deque<HeldCall> heldCalls;  // in arrival order
   bool runningHeldCalls = false;
   unsigned heldCallsSource = 0;    // GLib idle source that runs them, 0 when none
+  int handlersRunning = 0;         // a handler may run a nested main loop
+  // Calls whose handlers have returned and whose answers are still to come.
+  std::vector<std::shared_ptr<LaterAnswer::Slot>> openAnswers;
 
   // Every live view, so that the end of a hold reaches the calls it held;
   // and the views whose holds are in force (a view never holds its own).
   static inline std::vector<Impl*> liveViews;
   static inline std::vector<const void*> holders;
   static void releaseHold(const void* holder);
+};
+
+// One call's reply, kept referenced until its later answer is given.
+struct WebView::LaterAnswer::Slot {
+  WebView::Impl* view;  // nullptr once the view is gone
+  WebKitScriptMessageReply* reply;
+  JSCContext* js;
+  bool given = false;
+
+  Slot(WebView::Impl* v, WebKitScriptMessageReply* r, JSCContext* j)
+      : view(v), reply(webkit_script_message_reply_ref(r)),
+        js(static_cast<JSCContext*>(g_object_ref(j))) {}
+  ~Slot() {
+    webkit_script_message_reply_unref(reply);
+    g_object_unref(js);
+  }
+  Slot(const Slot&) = delete;
+  Slot& operator=(const Slot&) = delete;
 };
 
 void WebView::Impl::releaseHold(const void* holder) {
@@ -367,6 +410,13 @@ WebView::Impl::~Impl() {
   liveViews.erase(std::find(liveViews.begin(), liveViews.end(), this));
   if (tlsRetrySource) g_source_remove(tlsRetrySource);
   if (heldCallsSource) g_source_remove(heldCallsSource);
+  // Answers still to come resolve with undefined now; giving them later
+  // does nothing.
+  for (const auto& slot : openAnswers) {
+    replyWith(slot->reply, slot->js, std::nullopt);
+    slot->given = true;
+    slot->view = nullptr;
+  }
   // Calls that never ran resolve their promises with undefined.
   for (HeldCall& held : heldCalls) {
     replyWith(held.reply, held.js, std::nullopt);
@@ -387,9 +437,7 @@ WebView::Impl::~Impl() {
 
 gboolean WebView::Impl::onMessage(WebKitUserContentManager*, JSCValue* value,
                                   WebKitScriptMessageReply* reply, gpointer impl) {
-  GCharPtr text(jsc_value_is_string(value) ? jsc_value_to_string(value) : nullptr);
-  static_cast<Impl*>(impl)->handleMessage(text ? text.get() : "", reply,
-                                          jsc_value_get_context(value));
+  static_cast<Impl*>(impl)->handleMessage(value, reply, jsc_value_get_context(value));
   return TRUE;
 }
 
@@ -471,17 +519,17 @@ void WebView::Impl::rebuildUserScript() {
   }
 }
 
-std::vector<std::pair<std::string, WebView::Handler>>::iterator WebView::Impl::findBinding(
+std::vector<std::pair<std::string, Binding>>::iterator WebView::Impl::findBinding(
     const std::string& name) {
   return std::find_if(bindings.begin(), bindings.end(),
                       [&name](const auto& binding) { return binding.first == name; });
 }
 
-void WebView::Impl::bind(const std::string& name, Handler handler) {
+void WebView::Impl::bind(const std::string& name, Binding binding) {
   if (auto found = findBinding(name); found != bindings.end())
-    found->second = std::move(handler);
+    found->second = std::move(binding);
   else
-    bindings.emplace_back(name, std::move(handler));
+    bindings.emplace_back(name, std::move(binding));
   rebuildUserScript();
   // The page already shown gets the name too, not only the next one.
   eval("window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) + ");");
@@ -518,13 +566,9 @@ void WebView::Impl::onCommitted() {
   secretIssued = false;
 }
 
-void WebView::Impl::handleMessage(const std::string& text, WebKitScriptMessageReply* reply,
+void WebView::Impl::handleMessage(JSCValue* message, WebKitScriptMessageReply* reply,
                                   JSCContext* js) {
-  auto message = nlohmann::json::parse(text, nullptr, false);
-  std::string kind;
-  if (message.is_object() && message.contains("kind") && message["kind"].is_string())
-    kind = message["kind"].get<std::string>();
-
+  const std::optional<std::string> kind = stringProperty(message, "kind");
   auto answer = [&](const std::optional<std::string>& value) { replyWith(reply, js, value); };
 
   if (kind == "hello") {
@@ -538,12 +582,15 @@ void WebView::Impl::handleMessage(const std::string& text, WebKitScriptMessageRe
   }
 
   std::string name, secret, args;
-  if (kind == "call" && message.contains("name") && message["name"].is_string() &&
-      message.contains("secret") && message["secret"].is_string() && message.contains("args") &&
-      message["args"].is_string()) {
-    name = message["name"].get<std::string>();
-    secret = message["secret"].get<std::string>();
-    args = message["args"].get<std::string>();
+  if (kind == "call") {
+    std::optional<std::string> n = stringProperty(message, "name");
+    std::optional<std::string> t = stringProperty(message, "secret");
+    std::optional<std::string> a = n && t ? stringProperty(message, "args") : std::nullopt;
+    if (a) {
+      name = std::move(*n);
+      secret = std::move(*t);
+      args = std::move(*a);
+    }
   }
   if (name.empty() || secret.empty() || secret != pageSecret || !pageMayUseBridge()) {
     writeLog("ERROR: Refused bridge call [" + name + "] from [" + currentUri() + "]");
@@ -558,31 +605,59 @@ bool WebView::Impl::callsHeld() const {
                      [this](const void* holder) { return holder != this; });
 }
 
-// One call at a time, in arrival order: a call that arrives while others
-// wait, or while a waiting one runs a nested loop, queues behind them.
+// A call must wait while another view holds the calls, while earlier calls
+// wait or run (a handler may run a nested main loop, in which further
+// calls arrive), and while an earlier call's answer is still to come.
+bool WebView::Impl::mustWait() const {
+  return callsHeld() || runningHeldCalls || handlersRunning > 0 || !heldCalls.empty() ||
+         !openAnswers.empty();
+}
+
+// One call at a time, in arrival order: a call that arrives while it must
+// wait queues behind the others.
 void WebView::Impl::call(const std::string& name, const std::string& args,
                          WebKitScriptMessageReply* reply, JSCContext* js) {
-  if (callsHeld() || runningHeldCalls || !heldCalls.empty()) {
+  if (mustWait()) {
     heldCalls.push_back({name, args, webkit_script_message_reply_ref(reply),
                          static_cast<JSCContext*>(g_object_ref(js))});
     scheduleHeldCalls();
     return;
   }
-  replyWith(reply, js, runHandler(name, args));
+  runHandler(name, args, reply, js);
 }
 
-std::optional<std::string> WebView::Impl::runHandler(const std::string& name,
-                                                     const std::string& args) {
+void WebView::Impl::runHandler(const std::string& name, const std::string& args,
+                               WebKitScriptMessageReply* reply, JSCContext* js) {
   auto found = findBinding(name);
-  if (found == bindings.end()) return std::nullopt;
+  if (found == bindings.end()) {
+    replyWith(reply, js, std::nullopt);
+    return;
+  }
   // A handler may bind or unbind names (or run a nested loop that does);
   // the copy keeps the running one alive.
-  Handler handler = found->second;
-  return handler(args);
+  Binding binding = found->second;
+  ++handlersRunning;
+  if (binding.later) {
+    auto slot = std::make_shared<LaterAnswer::Slot>(this, reply, js);
+    openAnswers.push_back(slot);
+    binding.later(args, LaterAnswer(slot));
+  } else {
+    replyWith(reply, js, binding.now ? binding.now(args) : std::nullopt);
+  }
+  --handlersRunning;
+  // Calls that arrived while it ran (in a nested loop) take their turn.
+  scheduleHeldCalls();
+}
+
+void WebView::Impl::closeAnswer(const LaterAnswer::Slot* slot) {
+  std::erase_if(openAnswers, [slot](const auto& open) { return open.get() == slot; });
+  scheduleHeldCalls();
 }
 
 void WebView::Impl::scheduleHeldCalls() {
-  if (heldCalls.empty() || heldCallsSource || runningHeldCalls || callsHeld()) return;
+  if (heldCalls.empty() || heldCallsSource || runningHeldCalls || handlersRunning > 0 ||
+      !openAnswers.empty() || callsHeld())
+    return;
   heldCallsSource = g_idle_add(
       [](gpointer self) -> gboolean {
         auto* impl = static_cast<Impl*>(self);
@@ -595,15 +670,16 @@ void WebView::Impl::scheduleHeldCalls() {
 
 void WebView::Impl::runHeldCalls() {
   runningHeldCalls = true;
-  while (!heldCalls.empty() && !callsHeld()) {
+  while (!heldCalls.empty() && !callsHeld() && openAnswers.empty()) {
     HeldCall held = heldCalls.front();
     heldCalls.pop_front();
-    replyWith(held.reply, held.js, runHandler(held.name, held.args));
+    runHandler(held.name, held.args, held.reply, held.js);
     webkit_script_message_reply_unref(held.reply);
     g_object_unref(held.js);
   }
   runningHeldCalls = false;
-  // A hold taken by one of the calls leaves the rest waiting for its end.
+  // A hold taken by one of the calls, or an answer it gives later, leaves
+  // the rest waiting for its end.
 }
 
 void WebView::Impl::onWebProcessEnded(const char* reason) {
@@ -705,7 +781,33 @@ void WebView::navigate(const std::string& url) { impl_->navigate(url); }
 
 void WebView::setHtml(const std::string& html) { impl_->setHtml(html); }
 
-void WebView::bind(const std::string& name, Handler handler) { impl_->bind(name, std::move(handler)); }
+void WebView::bind(const std::string& name, Handler handler) {
+  impl_->bind(name, {std::move(handler), nullptr});
+}
+
+void WebView::bindLater(const std::string& name, LaterHandler handler) {
+  impl_->bind(name, {nullptr, std::move(handler)});
+}
+
+bool WebView::answersOpen() const { return !impl_->openAnswers.empty(); }
+
+WebView::LaterAnswer::~LaterAnswer() {
+  if (slot_ && !slot_->given) give(std::nullopt);
+}
+
+void WebView::LaterAnswer::give(const std::optional<std::string>& answer) {
+  if (!slot_ || slot_->given) return;
+  slot_->given = true;
+  replyWith(slot_->reply, slot_->js, answer);
+  slot_->view->closeAnswer(slot_.get());
+}
+
+void WebView::LaterAnswer::reject(const std::string& message) {
+  if (!slot_ || slot_->given) return;
+  slot_->given = true;
+  webkit_script_message_reply_return_error_message(slot_->reply, message.c_str());
+  slot_->view->closeAnswer(slot_.get());
+}
 
 void WebView::unbind(const std::string& name) { impl_->unbind(name); }
 

@@ -41,6 +41,31 @@ class WebView {
   using Handler = std::function<std::optional<std::string>(const std::string& argsJson)>;
   using UrlHandler = std::function<void(const std::string& url)>;
 
+  // The answer to one call of the page, given after its handler has
+  // returned (the work behind it goes on off the main thread). Until it is
+  // given, this view's later calls wait and then run in their order. Give it
+  // on the main thread, once; an answer dropped ungiven resolves the page's
+  // promise with undefined. Once the view is gone, giving does nothing.
+  class LaterAnswer {
+   public:
+    struct Slot;
+    explicit LaterAnswer(std::shared_ptr<Slot> slot) : slot_(std::move(slot)) {}
+    LaterAnswer(LaterAnswer&&) noexcept = default;
+    LaterAnswer& operator=(LaterAnswer&&) = delete;
+    LaterAnswer(const LaterAnswer&) = delete;
+    ~LaterAnswer();
+
+    // Resolves the promise with answer (JSON text), or undefined for none.
+    void give(const std::optional<std::string>& answer);
+    // Rejects the promise with an Error of that message.
+    void reject(const std::string& message);
+
+   private:
+    std::shared_ptr<Slot> slot_;
+  };
+  // Receives the call's JSON argument array text and its answer to give.
+  using LaterHandler = std::function<void(const std::string& argsJson, LaterAnswer answer)>;
+
   // While a hold lives, the bridge calls from the pages of every other view
   // wait; they run in arrival order once no hold is left.
   class CallHold {
@@ -81,7 +106,11 @@ class WebView {
   // for every later page of this view, whose functions are defined in the
   // order bound.
   void bind(const std::string& name, Handler handler);
+  // As bind, for a handler that answers later.
+  void bindLater(const std::string& name, LaterHandler handler);
   void unbind(const std::string& name);
+  // True while a call of this view waits for its later answer.
+  bool answersOpen() const;
   // Runs script in the current top-level page; nothing comes back.
   void eval(const std::string& script);
   // The view always fills its window; this only asks GTK to lay it out again.

@@ -95,11 +95,12 @@ class SmtpServer:
     "implicit" (TLS from the first byte), with the server certificate of ca
     (harness.certs). credentials: (login, password) that AUTH LOGIN/PLAIN
     accept, required unless auth_required is False; mechanisms limits what
-    is offered."""
+    is offered. recorder replaces the plain Recorder (a subclass that
+    behaves otherwise)."""
 
     def __init__(self, mode="plain", ca=None, credentials=None, mechanisms=None, refuse=(),
-                 auth_required=True):
-        self.recorder = Recorder(refuse)
+                 auth_required=True, recorder=None):
+        self.recorder = recorder or Recorder(refuse)
         self.port = free_port()
         kwargs = {"hostname": "127.0.0.1", "port": self.port, "data_size_limit": 2**28,
                   "auth_require_tls": False}

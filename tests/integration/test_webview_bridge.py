@@ -198,3 +198,20 @@ def test_binding_again_replaces_and_unbinding_removes_also_on_the_open_page(disp
             # The open page sees the change at once, and the next page keeps it.
             assert server.wait_result("after", count=1) == {"get": {"ok": "replaced"}, "info": "undefined", "load": 1}
             assert server.wait_result("after", count=2) == {"get": {"ok": "replaced"}, "info": "undefined", "load": 2}
+
+
+def test_later_answers_resolve_reject_or_drop_and_keep_the_call_order(display, tmp_path):
+    # requestData is the window host's later answer, given 300 ms after the
+    # call; the getSetting called after it runs only once it is answered.
+    script = """
+      const calls = [outcome(() => window.requestData('resolve', '"done"')),
+                     outcome(() => window.requestData('reject', 'refused')),
+                     outcome(() => window.requestData('drop', '')),
+                     outcome(() => window.getSetting('k', 'after'))];
+      report('later', await Promise.all(calls));
+    """
+    with AppServer(routes={"/app.html": page(script)}) as server:
+        run = ClientRun(display, tmp_path, url=server.url("/app.html"))
+        with run:
+            assert server.wait_result("later") == [
+                {"ok": "done"}, {"error": "refused"}, {"undefined": True}, {"ok": "after"}]

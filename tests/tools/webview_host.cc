@@ -11,8 +11,13 @@
 // as is (so tests can hand back text that is no JSON), or nothing when it is
 // called without arguments. sendLog is replaced by a hook that changes the
 // bindings while the page runs: it unbinds getHostInfo and binds getSetting
-// again to a handler that always answers "replaced".
+// again to a handler that always answers "replaced". requestData answers
+// later, 300 ms after its call: ("resolve", text) with text as JSON, ("reject",
+// text) by rejecting with text, anything else by dropping its answer.
+#include <glib.h>
+
 #include <cstdlib>
+#include <memory>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -56,6 +61,25 @@ vm::BridgeHandler changeBindings(const vm::BridgeContext& context) {
   };
 }
 
+vm::WebView::LaterHandler answerAfterAWhile(const vm::BridgeContext&) {
+  return [](const std::string& args, vm::WebView::LaterAnswer answer) {
+    auto parsed = vm::parseBridgeArgs(args);
+    std::string mode = parsed && parsed->size() == 2 ? (*parsed)[0] : "";
+    std::string text = parsed && parsed->size() == 2 ? (*parsed)[1] : "";
+    auto* pending = new std::function<void()>(
+        [mode, text, answer = std::make_shared<vm::WebView::LaterAnswer>(std::move(answer))] {
+          if (mode == "resolve") answer->give(vm::jsonStringOrEmpty(text));
+          else if (mode == "reject") answer->reject(text);
+        });
+    g_timeout_add_full(G_PRIORITY_DEFAULT, 300,
+                       [](gpointer data) -> gboolean {
+                         (*static_cast<std::function<void()>*>(data))();
+                         return G_SOURCE_REMOVE;
+                       },
+                       pending, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+  };
+}
+
 // The client's rows that need no dialogs, with the two test commands, in
 // the table's order.
 std::vector<vm::BridgeRow> hostBridge() {
@@ -66,6 +90,7 @@ std::vector<vm::BridgeRow> hostBridge() {
     std::string name = row.name;
     if (name == "getHostInfo") rows.push_back({row.name, echoFirstArgument});
     else if (name == "sendLog") rows.push_back({row.name, changeBindings});
+    else if (name == "requestData") rows.push_back({row.name, nullptr, answerAfterAWhile});
     else if (kept.count(name)) rows.push_back(row);
   }
   return rows;

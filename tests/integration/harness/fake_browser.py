@@ -8,6 +8,8 @@ byte. FAKE_BROWSER_MODE says how it behaves there:
   follow (default)  a GET for the redirect target, as a browser sends it
   close             connect, then close without sending anything
   post              a POST request line instead of a GET
+With FAKE_BROWSER_DELAY set to seconds, it waits that long first, as a user
+who takes time to sign in.
 With FAKE_BROWSER_CLICK set to a button's label, a sign-in page (an answer
 200 with a form) is answered the way a user does it: that button's form is
 submitted, and its redirect followed.
@@ -150,6 +152,7 @@ def main():
     url = sys.argv[1]
     mode = os.environ.get("FAKE_BROWSER_MODE", "follow")
     record = {"url": url, "mode": mode}
+    time.sleep(float(os.environ.get("FAKE_BROWSER_DELAY", "0")))
     try:
         status, location, body = fetch_provider(url)
         label = os.environ.get("FAKE_BROWSER_CLICK")
