@@ -27,6 +27,9 @@ constexpr const char* kRefused = "Bridge call refused";
 // A crashing web process is reloaded at most this often per minute, so a
 // page that kills the engine every time cannot spin the machine.
 constexpr std::size_t kMaxRestartsPerMinute = 3;
+// How often the web process looks at its memory use; an idle window must not
+// wake up for it more than now and then.
+constexpr double kMemoryPollSeconds = 60;
 
 struct GCharFree {
   void operator()(gchar* p) const { g_free(p); }
@@ -291,7 +294,7 @@ namespace {
 // The proxy of every view of the context. Not the engine's default when
 // there is none, which would follow the environment's and the desktop's
 // proxy settings: no proxy means none.
-void setProxy(WebKitWebContext* context, const WebViewProxy& proxy) {
+void setSessionProxy(WebKitWebContext* context, const WebViewProxy& proxy) {
   WebKitWebsiteDataManager* data = webkit_web_context_get_website_data_manager(context);
   if (proxy.host.empty() || proxy.port <= 0) {
     webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_NO_PROXY,
@@ -313,8 +316,19 @@ WebKitWebContext* newWebContext(const WebViewOptions& options) {
           ? webkit_website_data_manager_new(nullptr)
           : webkit_website_data_manager_new("base-cache-directory", options.cacheFolder.c_str(),
                                             nullptr);
-  WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
-  setProxy(context, {});
+  // The web process watches its own memory (and frees caches under
+  // pressure) instead of the program polling the system's from a thread of
+  // its own every few seconds.
+  WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
+  webkit_memory_pressure_settings_set_poll_interval(pressure, kMemoryPollSeconds);
+  auto* context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager",
+                                                 data, "memory-pressure-settings", pressure,
+                                                 nullptr));
+  webkit_memory_pressure_settings_free(pressure);
+  // One application in one window, not a browser: no memory cache of pages
+  // and resources for going back and forth between sites.
+  webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  setSessionProxy(context, {});
   return context;
 }
 
@@ -344,7 +358,7 @@ WebView::Impl::Impl(const WebViewOptions& options, bool hidden)
       }) {
   // The main view fixes the session's proxy when it is made; a hidden view
   // takes the session as it finds it.
-  if (!hidden) setProxy(context.get(), options.proxy);
+  if (!hidden) setSessionProxy(context.get(), options.proxy);
   content.reset(webkit_user_content_manager_new());
   webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
                                                                          kHandlerName, kWorldName);
@@ -354,6 +368,11 @@ WebView::Impl::Impl(const WebViewOptions& options, bool hidden)
   // A page restored from the back-forward cache would keep a secret that is
   // no longer valid; every top-level page must start afresh.
   webkit_settings_set_enable_page_cache(settings, FALSE);
+  // The application's pages are lists and text: painting them on the CPU
+  // spares both processes the GL stack (Mesa, and LLVM under software GL),
+  // which costs more memory and start-up time than it wins here.
+  webkit_settings_set_hardware_acceleration_policy(settings,
+                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
 
   view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
                                       "user-content-manager", content.get(), "settings", settings,
@@ -700,6 +719,13 @@ WebView::CallHold WebView::holdCallsOfOtherViews() {
 }
 
 void WebView::trustHostOf(const std::string& url) { impl_->extraCa.allowHostOf(url); }
+
+void WebView::startEngine() { webkit_web_view_load_uri(impl_->view, "about:blank"); }
+
+void WebView::setProxy(const WebViewProxy& proxy) {
+  impl_->options.proxy = proxy;
+  setSessionProxy(impl_->context.get(), proxy);
+}
 
 void WebView::navigate(const std::string& url) { impl_->navigate(url); }
 
