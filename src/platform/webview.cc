@@ -27,6 +27,9 @@ constexpr const char* kRefused = "Bridge call refused";
 // A crashing web process is reloaded at most this often per minute, so a
 // page that kills the engine every time cannot spin the machine.
 constexpr std::size_t kMaxRestartsPerMinute = 3;
+// The empty page that starts the engine; not "about:blank", which is the
+// address of the pages given by setHtml().
+constexpr const char* kEngineStartUri = "about:blank#engine-start";
 // How often the web process looks at its memory use; an idle window must not
 // wake up for it more than now and then.
 constexpr double kMemoryPollSeconds = 60;
@@ -325,9 +328,10 @@ WebKitWebContext* newWebContext(const WebViewOptions& options) {
                                                  data, "memory-pressure-settings", pressure,
                                                  nullptr));
   webkit_memory_pressure_settings_free(pressure);
-  // One application in one window, not a browser: no memory cache of pages
-  // and resources for going back and forth between sites.
-  webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+  // One application in one window, not a browser: a small memory cache of
+  // resources no page uses any more. The document viewer's model would drop
+  // the disk cache too, and with it the application's scripts between runs.
+  webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_BROWSER);
   setSessionProxy(context, {});
   return context;
 }
@@ -531,6 +535,9 @@ bool WebView::Impl::pageMayUseBridge() const {
 }
 
 void WebView::Impl::onCommitted() {
+  // The empty page of startEngine() is not a page of the view's own: a
+  // setHtml() issued before it committed still waits for its page.
+  if (currentUri() == kEngineStartUri) return;
   showingOwnHtml = htmlPending && currentUri() == "about:blank";
   htmlPending = false;
   pageSecret = randomSecret();
@@ -720,7 +727,7 @@ WebView::CallHold WebView::holdCallsOfOtherViews() {
 
 void WebView::trustHostOf(const std::string& url) { impl_->extraCa.allowHostOf(url); }
 
-void WebView::startEngine() { webkit_web_view_load_uri(impl_->view, "about:blank"); }
+void WebView::startEngine() { webkit_web_view_load_uri(impl_->view, kEngineStartUri); }
 
 void WebView::setProxy(const WebViewProxy& proxy) {
   impl_->options.proxy = proxy;
