@@ -43,7 +43,7 @@ std::string tryDeveloperServer(AppUrlContext& ctx, const std::string& token) {
   writeLog("Test Developer URL: [" + base + "]");
   applyProxy(ctx, base);
   // Developer servers run with certificates of their own making.
-  if (iCheckURLExists(ctx.http, base + kProbeFile + token, true)) {
+  if (iCheckURLExists(ctx.http, base + kProbeFile + token, true, ctx.transfer)) {
     ctx.channel.channel = "(no channel in developer mode)";
     ctx.channel.mode = "developer";
     return base + kAppPage;
@@ -72,13 +72,14 @@ std::string withServerNumber(const std::string& text, int n) {
   return out;
 }
 
-bool iCheckURLExists(HttpClient& http, const std::string& url, bool skipCertificateChecks) {
+bool iCheckURLExists(HttpClient& http, const std::string& url, bool skipCertificateChecks,
+                     const ProbeTransfer& transfer) {
   http.setTimeouts(kReachabilityTimeouts);
   writeLog("iCheckURLExists: [" + url + "]");
   HttpRequest req;
   req.url = url;
   req.verifyCertificates = !skipCertificateChecks;
-  const HttpResult res = http.perform(req);
+  const HttpResult res = transfer ? transfer(http, req) : http.perform(req);
   if (res.curlCode == CURLE_FAILED_INIT && res.status == 0) {
     writeLog("ERROR: Request creation failed");
     return false;
@@ -108,7 +109,7 @@ std::string determineAppUrl(AppUrlContext& ctx) {
     const std::string base = withServerNumber(baseTemplate, n);
     const std::string probe = base + kProbeFile + token;
     writeLog("Checking [" + probe + "]");
-    if (iCheckURLExists(ctx.http, probe, false)) {
+    if (iCheckURLExists(ctx.http, probe, false, ctx.transfer)) {
       writeLog("Use application URL: [" + base + kAppPage + "]");
       return base + kAppPage;
     }

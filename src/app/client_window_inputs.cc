@@ -1,8 +1,12 @@
 #include "app/client_window_inputs.h"
 
+#include <atomic>
+#include <thread>
+
 #include "app/app_url.h"
 #include "app/process_state.h"
 #include "build_config.h"
+#include "net/http_client.h"
 #include "net/pac.h"
 #include "net/pac_evaluation.h"
 #include "net/proxy.h"
@@ -35,6 +39,31 @@ void applyProxyFor(ProcessState& state, const std::string& appUrl) {
   applyProxySettings(proxy, appUrl);
 }
 
+std::string decideAppUrl(ProcessState& state, ProbeTransfer transfer) {
+  if (!state.dialogs) return {};
+  AppUrlContext context{state.prefs, *state.dialogs, state.http, state.appChannel,
+                        AppServers::fromBuildConfig(),
+                        [&state](const std::string& base) { applyProxyFor(state, base); },
+                        std::move(transfer)};
+  return determineAppUrl(context);
+}
+
+// The transfer runs on a thread of its own while the main loop turns, so
+// that the engine of a web view made before it starts up meanwhile; only the
+// transfer leaves the main thread.
+HttpResult transferWhileLoopTurns(const HttpClient& http, const HttpRequest& request) {
+  HttpResult result;
+  std::atomic<bool> done = false;
+  std::thread worker([&] {
+    result = http.perform(request);
+    done = true;
+    wakeEventLoop();
+  });
+  while (!done) runEventLoopPass(true);
+  worker.join();
+  return result;
+}
+
 }  // namespace
 
 MainWindowInputs clientMainWindowInputs(ProcessState& state) {
@@ -43,13 +72,8 @@ MainWindowInputs clientMainWindowInputs(ProcessState& state) {
   inputs.extraCaFile = config::kExtraCaFile;
   // Read after the URL decision, which applies the proxy for the servers.
   inputs.webViewProxy = [&state] { return state.webViewProxy; };
-  inputs.applicationUrl = [&state]() -> std::string {
-    if (!state.dialogs) return {};
-    AppUrlContext context{state.prefs, *state.dialogs, state.http, state.appChannel,
-                          AppServers::fromBuildConfig(),
-                          [&state](const std::string& base) { applyProxyFor(state, base); }};
-    return determineAppUrl(context);
-  };
+  inputs.applicationUrl = [&state] { return decideAppUrl(state, {}); };
+  inputs.openingApplicationUrl = [&state] { return decideAppUrl(state, transferWhileLoopTurns); };
   inputs.editProxySetting = [&state] {
     if (!state.dialogs) return;
     ProxyDialogContext context{state.prefs, *state.dialogs, state.catalogue};

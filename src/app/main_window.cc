@@ -161,7 +161,10 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
   auto webView = WebView::create(*window, webViewOptions(state, inputs, cache.folder));
   if (webView) webView->startEngine();
 
-  std::string url = decideAppUrl();
+  const auto& decideAtOpening =
+      inputs.openingApplicationUrl ? inputs.openingApplicationUrl : inputs.applicationUrl;
+  appUrl = decideAtOpening ? decideAtOpening() : std::string();
+  const std::string url = appUrl;
   if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
   writeLog("Final URL to load app from: [" + url + "]");
 

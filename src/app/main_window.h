@@ -19,6 +19,9 @@ struct MainWindowInputs {
   // Decides the application URL (probing the servers and applying the
   // proxy); empty means the offline page. Called at opening and on reload.
   std::function<std::string()> applicationUrl;
+  // The same decision at opening, where the web view's engine starts up
+  // meanwhile; applicationUrl when empty.
+  std::function<std::string()> openingApplicationUrl;
   // The proxy that the last applicationUrl() call applied for the web view.
   std::function<WebViewProxy()> webViewProxy;
   // The page's bridge, bound in this order; the command table unless a test
