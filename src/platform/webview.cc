@@ -319,9 +319,8 @@ WebKitWebContext* newWebContext(const WebViewOptions& options) {
           ? webkit_website_data_manager_new(nullptr)
           : webkit_website_data_manager_new("base-cache-directory", options.cacheFolder.c_str(),
                                             nullptr);
-  // The web process watches its own memory (and frees caches under
-  // pressure) instead of the program polling the system's from a thread of
-  // its own every few seconds.
+  // The web process looks at its own memory now and then and frees its
+  // caches when it has grown past the thresholds of the engine's limit.
   WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
   webkit_memory_pressure_settings_set_poll_interval(pressure, kMemoryPollSeconds);
   auto* context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager",
@@ -360,8 +359,9 @@ WebView::Impl::Impl(const WebViewOptions& options, bool hidden)
       extraCa(options.extraCaFile, [this](GTlsCertificate* certificate, const std::string& host) {
         webkit_web_context_allow_tls_certificate_for_host(context.get(), certificate, host.c_str());
       }) {
-  // The main view fixes the session's proxy when it is made; a hidden view
-  // takes the session as it finds it.
+  // The main view fixes the session's proxy when it is made (and again with
+  // setProxy() once it is known); a hidden view takes the session as it
+  // finds it.
   if (!hidden) setSessionProxy(context.get(), options.proxy);
   content.reset(webkit_user_content_manager_new());
   webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
