@@ -44,7 +44,7 @@ std::string tryDeveloperServer(AppUrlContext& ctx, const std::string& token) {
   writeLog("Test Developer URL: [" + base + "]");
   applyProxy(ctx, base);
   // Developer servers run with certificates of their own making.
-  if (iCheckURLExists(ctx.http, base + kProbeFile + token, true)) {
+  if (iCheckURLExists(ctx.http, base + kProbeFile + token, true, ctx.transfer)) {
     ctx.channel.channel = "(no channel in developer mode)";
     ctx.channel.mode = "developer";
     return base + kAppPage;
@@ -73,7 +73,8 @@ std::string withServerNumber(const std::string& text, int n) {
   return out;
 }
 
-bool iCheckURLExists(HttpClient& http, const std::string& url, bool skipCertificateChecks) {
+bool iCheckURLExists(HttpClient& http, const std::string& url, bool skipCertificateChecks,
+                     const ProbeTransfer& transfer) {
   http.setTimeouts(kReachabilityTimeouts);
   writeLog("iCheckURLExists: [" + url + "]");
   HttpRequest req;
@@ -82,7 +83,11 @@ bool iCheckURLExists(HttpClient& http, const std::string& url, bool skipCertific
   // A probe may take 15 seconds; the window keeps answering meanwhile. The
   // worker uses a copy, so nothing of the client changes under it.
   HttpResult res;
-  runOnWorkerAndWait([&res, &req, client = HttpClient(http)] { res = client.perform(req); });
+  if (transfer) {
+    res = transfer(http, req);
+  } else {
+    runOnWorkerAndWait([&res, &req, client = HttpClient(http)] { res = client.perform(req); });
+  }
   if (res.curlCode == CURLE_FAILED_INIT && res.status == 0) {
     writeLog("ERROR: Request creation failed");
     return false;
@@ -112,7 +117,7 @@ std::string determineAppUrl(AppUrlContext& ctx) {
     const std::string base = withServerNumber(baseTemplate, n);
     const std::string probe = base + kProbeFile + token;
     writeLog("Checking [" + probe + "]");
-    if (iCheckURLExists(ctx.http, probe, false)) {
+    if (iCheckURLExists(ctx.http, probe, false, ctx.transfer)) {
       writeLog("Use application URL: [" + base + kAppPage + "]");
       return base + kAppPage;
     }

@@ -10,6 +10,12 @@ namespace vm {
 class Dialogs;
 class HttpClient;
 class Preferences;
+struct HttpRequest;
+struct HttpResult;
+
+// Runs one probe's transfer and answers its result; an empty one runs it
+// on a worker while the main loop turns.
+using ProbeTransfer = std::function<HttpResult(const HttpClient&, const HttpRequest&)>;
 
 // What the last determination selected; getHostInfo reports it. Both texts
 // are empty before the first determination.
@@ -36,6 +42,7 @@ struct AppUrlContext {
   // HTTP client, before those servers are contacted (applyProxySettings).
   // Test tools may leave it empty; probes then use the client's proxy as it is.
   std::function<void(const std::string& baseAddress)> applyProxySettings;
+  ProbeTransfer transfer = {};
 };
 
 inline constexpr const char* kDeveloperSettingPattern = "^[-a-z0-9.]+:\\d{2,5}$";
@@ -45,7 +52,8 @@ std::string determineAppUrl(AppUrlContext& context);
 
 // The reachability probe: GET url, true only for status 200 with the body
 // exactly "OK". Sets the client's process-wide time limits first.
-bool iCheckURLExists(HttpClient& http, const std::string& url, bool skipCertificateChecks);
+bool iCheckURLExists(HttpClient& http, const std::string& url, bool skipCertificateChecks,
+                     const ProbeTransfer& transfer = {});
 
 // "%id%" replaced by n everywhere in text.
 std::string withServerNumber(const std::string& text, int n);

@@ -3,6 +3,7 @@
 #include "app/app_url.h"
 #include "app/process_state.h"
 #include "build_config.h"
+#include "net/http_client.h"
 #include "net/pac.h"
 #include "net/pac_evaluation.h"
 #include "net/proxy.h"
@@ -35,6 +36,14 @@ void applyProxyFor(ProcessState& state, const std::string& appUrl) {
   applyProxySettings(proxy, appUrl);
 }
 
+std::string decideAppUrl(ProcessState& state) {
+  if (!state.dialogs) return {};
+  AppUrlContext context{state.prefs, *state.dialogs, state.http, state.appChannel,
+                        AppServers::fromBuildConfig(),
+                        [&state](const std::string& base) { applyProxyFor(state, base); }};
+  return determineAppUrl(context);
+}
+
 }  // namespace
 
 MainWindowInputs clientMainWindowInputs(ProcessState& state) {
@@ -43,13 +52,7 @@ MainWindowInputs clientMainWindowInputs(ProcessState& state) {
   inputs.extraCaFile = config::kExtraCaFile;
   // Read after the URL decision, which applies the proxy for the servers.
   inputs.webViewProxy = [&state] { return state.webViewProxy; };
-  inputs.applicationUrl = [&state]() -> std::string {
-    if (!state.dialogs) return {};
-    AppUrlContext context{state.prefs, *state.dialogs, state.http, state.appChannel,
-                          AppServers::fromBuildConfig(),
-                          [&state](const std::string& base) { applyProxyFor(state, base); }};
-    return determineAppUrl(context);
-  };
+  inputs.applicationUrl = [&state] { return decideAppUrl(state); };
   inputs.editProxySetting = [&state] {
     if (!state.dialogs) return;
     ProxyDialogContext context{state.prefs, *state.dialogs, state.catalogue};

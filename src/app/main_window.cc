@@ -20,31 +20,38 @@ namespace {
 constexpr int kMinWidth = 1025;  // not 1024: the web application's layout needs it
 constexpr int kMinHeight = 480;
 
+// The folder of the web view's disk cache, and the line to log about it
+// (empty when there is nothing to say).
+struct CacheFolderChoice {
+  std::string folder;
+  std::string logLine;
+};
+
 // The web view's disk cache holds the application, its scripts and its HSTS
 // list: in the shared temporary folder it must be a folder of the user's that
 // nobody else can read. When the name is taken by anything else (a symbolic
 // link, another user's folder, a file), a fresh private folder beside it is
 // used; without one the engine's own cache folder below the user's home.
-std::string webViewCacheFolder() {
+CacheFolderChoice chooseCacheFolder() {
   const std::string wanted = tempFolder() + "WebView2_Cache";
   const Status usable = makePrivateFolder(wanted);
-  if (usable) return wanted;
+  if (usable) return {wanted, {}};
   Result<std::string> fresh = makeUniquePrivateFolder(wanted + ".");
   if (!fresh) {
-    writeLog("ERROR: No private web view cache folder [" + wanted + "] (" + usable.message() +
-             "; " + fresh.message() + "); the engine's own cache folder is used");
-    return {};
+    return {{},
+            "ERROR: No private web view cache folder [" + wanted + "] (" + usable.message() +
+                "; " + fresh.message() + "); the engine's own cache folder is used"};
   }
-  writeLog("WARN: Web view cache folder [" + wanted + "] is not a private folder (" +
-           usable.message() + "); using [" + *fresh + "]");
-  return *fresh;
+  return {*fresh, "WARN: Web view cache folder [" + wanted + "] is not a private folder (" +
+                      usable.message() + "); using [" + *fresh + "]"};
 }
 
-WebViewOptions webViewOptions(ProcessState& state, const MainWindowInputs& inputs) {
+// The view's options without its proxy, which the URL decision applies.
+WebViewOptions webViewOptions(ProcessState& state, const MainWindowInputs& inputs,
+                              const std::string& cacheFolder) {
   WebViewOptions options;
   options.developerTools = !state.prefs.readSetting("developer", "", kWebAppGroup).empty();
-  options.cacheFolder = webViewCacheFolder();
-  if (inputs.webViewProxy) options.proxy = inputs.webViewProxy();
+  options.cacheFolder = cacheFolder;
   options.extraCaFile = inputs.extraCaFile;
   return options;
 }
@@ -150,18 +157,24 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
     appUrl = decide ? decide() : std::string();
     return appUrl;
   };
-  std::string url = decideAppUrl();
+  // The view and the engine's processes start up while the servers are
+  // probed; the view gets its proxy, and loads its first page, only once the
+  // decision is made. Its lines go to the log after the decision's.
+  const CacheFolderChoice cache = chooseCacheFolder();
+  auto webView = WebView::create(*window, webViewOptions(state, inputs, cache.folder));
+  if (webView) webView->startEngine();
+
+  const std::string url = decideAppUrl();
   if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
   writeLog("Final URL to load app from: [" + url + "]");
 
-  WebViewOptions options = webViewOptions(state, inputs);
-  if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;
-  auto webView = WebView::create(*window, options);
+  if (!cache.logLine.empty()) writeLog(cache.logLine);
   if (!webView) {
     writeLog("ERROR: The web view cannot be created");
     return MainWindowEnd::EarlyEnd;
   }
   view = webView.get();
+  if (inputs.webViewProxy) view->setProxy(inputs.webViewProxy());
 
   auto opener = inputs.opener ? inputs.opener : std::function<void(const std::string&)>(openWithSystem);
   view->setNewWindowHandler(opener);

@@ -27,6 +27,12 @@ constexpr const char* kRefused = "Bridge call refused";
 // A crashing web process is reloaded at most this often per minute, so a
 // page that kills the engine every time cannot spin the machine.
 constexpr std::size_t kMaxRestartsPerMinute = 3;
+// The empty page that starts the engine; not "about:blank", which is the
+// address of the pages given by setHtml().
+constexpr const char* kEngineStartUri = "about:blank#engine-start";
+// How often the web process looks at its memory use; an idle window must not
+// wake up for it more than now and then.
+constexpr double kMemoryPollSeconds = 60;
 
 struct GCharFree {
   void operator()(gchar* p) const { g_free(p); }
@@ -334,7 +340,7 @@ namespace {
 // The proxy of every view of the context. Not the engine's default when
 // there is none, which would follow the environment's and the desktop's
 // proxy settings: no proxy means none.
-void setProxy(WebKitWebContext* context, const WebViewProxy& proxy) {
+void setSessionProxy(WebKitWebContext* context, const WebViewProxy& proxy) {
   WebKitWebsiteDataManager* data = webkit_web_context_get_website_data_manager(context);
   if (proxy.host.empty() || proxy.port <= 0) {
     webkit_website_data_manager_set_network_proxy_settings(data, WEBKIT_NETWORK_PROXY_MODE_NO_PROXY,
@@ -356,8 +362,19 @@ WebKitWebContext* newWebContext(const WebViewOptions& options) {
           ? webkit_website_data_manager_new(nullptr)
           : webkit_website_data_manager_new("base-cache-directory", options.cacheFolder.c_str(),
                                             nullptr);
-  WebKitWebContext* context = webkit_web_context_new_with_website_data_manager(data);
-  setProxy(context, {});
+  // The web process looks at its own memory now and then and frees its
+  // caches when it has grown past the thresholds of the engine's limit.
+  WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
+  webkit_memory_pressure_settings_set_poll_interval(pressure, kMemoryPollSeconds);
+  auto* context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager",
+                                                 data, "memory-pressure-settings", pressure,
+                                                 nullptr));
+  webkit_memory_pressure_settings_free(pressure);
+  // One application in one window, not a browser: a small memory cache of
+  // resources no page uses any more. The document viewer's model would drop
+  // the disk cache too, and with it the application's scripts between runs.
+  webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_BROWSER);
+  setSessionProxy(context, {});
   return context;
 }
 
@@ -385,9 +402,10 @@ WebView::Impl::Impl(const WebViewOptions& options, bool hidden)
       extraCa(options.extraCaFile, [this](GTlsCertificate* certificate, const std::string& host) {
         webkit_web_context_allow_tls_certificate_for_host(context.get(), certificate, host.c_str());
       }) {
-  // The main view fixes the session's proxy when it is made; a hidden view
-  // takes the session as it finds it.
-  if (!hidden) setProxy(context.get(), options.proxy);
+  // The main view fixes the session's proxy when it is made (and again with
+  // setProxy() once it is known); a hidden view takes the session as it
+  // finds it.
+  if (!hidden) setSessionProxy(context.get(), options.proxy);
   content.reset(webkit_user_content_manager_new());
   webkit_user_content_manager_register_script_message_handler_with_reply(content.get(),
                                                                          kHandlerName, kWorldName);
@@ -397,6 +415,11 @@ WebView::Impl::Impl(const WebViewOptions& options, bool hidden)
   // A page restored from the back-forward cache would keep a secret that is
   // no longer valid; every top-level page must start afresh.
   webkit_settings_set_enable_page_cache(settings, FALSE);
+  // The application's pages are lists and text: painting them on the CPU
+  // spares both processes the GL stack (Mesa, and LLVM under software GL),
+  // which costs more memory and start-up time than it wins here.
+  webkit_settings_set_hardware_acceleration_policy(settings,
+                                                   WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
 
   view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
                                       "user-content-manager", content.get(), "settings", settings,
@@ -560,6 +583,9 @@ bool WebView::Impl::pageMayUseBridge() const {
 }
 
 void WebView::Impl::onCommitted() {
+  // The empty page of startEngine() is not a page of the view's own: a
+  // setHtml() issued before it committed still waits for its page.
+  if (currentUri() == kEngineStartUri) return;
   showingOwnHtml = htmlPending && currentUri() == "about:blank";
   htmlPending = false;
   pageSecret = randomSecret();
@@ -776,6 +802,13 @@ WebView::CallHold WebView::holdCallsOfOtherViews() {
 }
 
 void WebView::trustHostOf(const std::string& url) { impl_->extraCa.allowHostOf(url); }
+
+void WebView::startEngine() { webkit_web_view_load_uri(impl_->view, kEngineStartUri); }
+
+void WebView::setProxy(const WebViewProxy& proxy) {
+  impl_->options.proxy = proxy;
+  setSessionProxy(impl_->context.get(), proxy);
+}
 
 void WebView::navigate(const std::string& url) { impl_->navigate(url); }
 

@@ -97,6 +97,14 @@ class WebView {
   // CA vouches for it.
   void trustHostOf(const std::string& url);
 
+  // Starts the engine's web process on an empty page, so that it is up by
+  // the time the first real page is loaded; nothing goes to the network.
+  void startEngine();
+  // The proxy of the view's engine session from now on (and its login). A
+  // view made before its proxy was known gets it here, before it loads
+  // anything from the network.
+  void setProxy(const WebViewProxy& proxy);
+
   // Loads url; its origin becomes the one origin whose top-level pages get
   // the bindings.
   void navigate(const std::string& url);

@@ -247,3 +247,37 @@ def test_logging_switch_is_remembered_and_later_runs_log_to_the_default_path(dis
         assert "Final URL to load app from: [" in default.read_text(errors="replace")
     else:
         assert default.read_bytes().count(b"Final URL to load app from: [") == 2
+
+
+def test_the_engine_starts_while_the_servers_are_probed_and_the_page_follows_the_answer(display, tmp_path):
+    # The first server holds its probe answer until the engine's web process
+    # is running: it is up before the decision, yet the page is asked for
+    # only after the probe's answer and the log keeps the decision's order.
+    seen = {}
+    holder = {}
+
+    def check(parts):
+        run = holder["run"]
+        wait_for(lambda: run.proc is not None and run.processes_named("WebKitWebProcess"), timeout=30,
+                 what="the web process during the probe")
+        seen["web process during probe"] = True
+        return ("text/plain", b"OK")
+
+    app = "await report('app', location.pathname); window.closeApp();"
+    log = tmp_path / "log.txt"
+    with application_servers({"127.0.0.1": app_routes(page(app), **{"/pc/check.html": check})}) as servers:
+        server = servers["127.0.0.1"]
+        holder["run"] = real_client(display, tmp_path, args=["-l", str(log)])
+        with holder["run"] as run:
+            assert server.wait_result("app", timeout=60) == "/pc/velomark.html"
+            assert run.wait_exit(30) == 0
+        paths = [r["path"] for r in server.requests if not r["path"].startswith("/result/")]
+    assert seen == {"web process during probe": True}
+    assert paths == ["/pc/check.html", "/pc/velomark.html"]
+    text = log.read_text(errors="replace")
+    order = [text.index(line) for line in (
+        f"Checking [https://127.0.0.1:{loopback_application_port()}/pc/check.html?t=",
+        f"iCheckURLExists: [https://127.0.0.1:{loopback_application_port()}/pc/check.html?t=",
+        f"Use application URL: [{app_url('127.0.0.1')}]",
+        f"Final URL to load app from: [{app_url('127.0.0.1')}]")]
+    assert order == sorted(order)
