@@ -92,7 +92,7 @@ BridgeHandler openURL(const BridgeContext& c) {
 // HTTP client; the refresh-token slot is used by this one command, and only
 // one command runs at a time.
 WebView::LaterHandler sendMail(const BridgeContext& c) {
-  return [&s = c.state](const std::string& a, WebView::LaterAnswer answer) {
+  return [&s = c.state](std::string a, WebView::LaterAnswer answer) {
     auto http = std::make_shared<const HttpClient>(s.http);
     auto oauth = std::make_shared<OAuthContext>(OAuthContext{
         s.oauthProviders, s.oauthState, s.currentRefreshToken, *http, openWithSystem});
@@ -102,7 +102,7 @@ WebView::LaterHandler sendMail(const BridgeContext& c) {
                             },
                             config::kExtraCaFile};
     auto reply = std::make_shared<WebView::LaterAnswer>(std::move(answer));
-    sendMailCommand(context, a, runOnWorkerThen,
+    sendMailCommand(context, std::move(a), runOnWorkerThen,
                     [reply](const BridgeAnswer& text) { reply->give(text); });
   };
 }

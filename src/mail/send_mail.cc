@@ -111,10 +111,11 @@ void sendReadMail(SendMailContext& context, ReadMail& mail, const WorkRunner& ru
 
 }  // namespace
 
-void sendMailCommand(SendMailContext context, const std::string& argsJson,
-                     const WorkRunner& runner, AnswerSink answer) {
+void sendMailCommand(SendMailContext context, std::string argsJson, const WorkRunner& runner,
+                     AnswerSink answer) {
   auto mail = std::make_shared<ReadMail>();
-  runner([mail, argsJson] { readMail(*mail, argsJson); },
+  // Moved, not copied: the text holds the attachment.
+  runner([mail, argsJson = std::move(argsJson)] { readMail(*mail, argsJson); },
          [mail, context, runner, answer = std::move(answer)]() mutable {
            sendReadMail(context, *mail, runner, std::move(answer));
          });

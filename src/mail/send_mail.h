@@ -36,8 +36,8 @@ using AnswerSink = std::function<void(const BridgeAnswer& answer)>;
 // nor the address book; the address book, the log lines and the answer in
 // runner's then. context's references must live until answer has been
 // called; answer is called exactly once.
-void sendMailCommand(SendMailContext context, const std::string& argsJson,
-                     const WorkRunner& runner, AnswerSink answer);
+void sendMailCommand(SendMailContext context, std::string argsJson, const WorkRunner& runner,
+                     AnswerSink answer);
 
 // The same, all on the calling thread, returning the answer.
 BridgeAnswer sendMailCommand(SendMailContext& context, const std::string& argsJson);

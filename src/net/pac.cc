@@ -9,6 +9,7 @@
 #include "net/proxy.h"
 #include "platform/dialogs.h"
 #include "platform/file.h"
+#include "platform/worker.h"
 
 namespace vm {
 namespace {
@@ -26,7 +27,12 @@ std::string loadText(HttpClient& http, const std::string& location) {
     // would hold the window for good.
     if (http.timeouts().connectMs == 0 && http.timeouts().totalMs == 0)
       http.setTimeouts(kReachabilityTimeouts);
-    HttpResult result = http.get(location);
+    // The window keeps answering while the file comes; the worker uses a
+    // copy of the client, so nothing of it changes under the transfer.
+    HttpResult result;
+    runOnWorkerAndWait([&result, &location, client = HttpClient(http)] {
+      result = client.get(location);
+    });
     if (!result.ok) {
       writeLog("ERROR: Unable to open/access URL [" + location + "]");
       return {};

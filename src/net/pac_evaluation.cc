@@ -5,11 +5,15 @@
 #include "platform/host_platform.h"
 #include "platform/top_window.h"
 #include "platform/webview.h"
+#include "platform/worker.h"
 
 namespace vm {
 
 PacPageFacts pacPageFactsFor(const std::string& host) {
-  return {config::kDohHost, localAddressToward(host)};
+  // Resolving the host may wait for a name server; the window keeps answering.
+  std::string address;
+  runOnWorkerAndWait([&address, &host] { address = localAddressToward(host); });
+  return {config::kDohHost, std::move(address)};
 }
 
 Result<std::string> evaluatePac(const std::string& pacText, const std::string& url,

@@ -66,15 +66,41 @@ constexpr const char* kChannelScript = R"JS((function () {
     fields.id = id;
     document.dispatchEvent(new CustomEvent('velomark-bridge-answer', {detail: JSON.stringify(fields)}));
   };
-  const send = (call) => {
+  const errorText = (error) =>
+      error && error.message !== undefined ? String(error.message) : String(error);
+  const post = (call, args) => {
     // An object, not JSON text: the arguments (a mail's attachment may be
     // tens of megabytes) then reach the native side without a second
     // escaping and parsing on its main thread.
-    channel.postMessage({kind: 'call', name: call.name, id: call.id, secret: secret,
-                         args: call.args})
+    channel.postMessage({kind: 'call', name: call.name, id: call.id, secret: secret, args: args})
         .then((text) => answer(call.id, {answer: typeof text === 'string' ? text : null}),
-              (error) => answer(call.id, {error: error && error.message !== undefined
-                                                     ? String(error.message) : String(error)}));
+              (error) => answer(call.id, {error: errorText(error)}));
+  };
+  // Long arguments go over in parts, each taken before the next is sent:
+  // the native side takes a message apart on its main thread, and one of
+  // tens of megabytes would hold the window for a second or more. A part
+  // never ends between the two halves of a surrogate pair. Answers the
+  // rest, which goes with the call itself.
+  const sendParts = (call) => {
+    let at = 0;
+    const next = () => {
+      if (call.args.length - at <= 131072) return call.args.slice(at);
+      let end = at + 131072;
+      const unit = call.args.charCodeAt(end - 1);
+      if (unit >= 0xD800 && unit <= 0xDBFF) end -= 1;
+      const text = call.args.slice(at, end);
+      at = end;
+      return channel.postMessage({kind: 'part', secret: secret, text: text,
+                                  total: call.args.length}).then(next);
+    };
+    return Promise.resolve().then(next);
+  };
+  // The parts of one call and the call itself go out before anything of a
+  // later call, so calls still reach the native side in their order.
+  let tail = Promise.resolve();
+  const send = (call) => {
+    tail = tail.then(() => sendParts(call))
+        .then((rest) => post(call, rest), (error) => answer(call.id, {error: errorText(error)}));
   };
   // Calls made before the answer go out with it, in their order.
   const start = (s) => {
@@ -189,6 +215,18 @@ std::optional<std::string> stringProperty(JSCValue* object, const char* name) {
   return std::string(text.get());
 }
 
+// The room to reserve for a call's arguments whose first part names their
+// length in UTF-16 units (the UTF-8 text is at least as long); bounded, as
+// the page names it.
+std::size_t reservationFor(JSCValue* part) {
+  constexpr double kMostReserved = 256.0 * 1024 * 1024;
+  GObjectPtr<JSCValue> total(jsc_value_object_get_property(part, "total"));
+  if (!total || !jsc_value_is_number(total.get())) return 0;
+  const double units = jsc_value_to_double(total.get());
+  if (!(units > 0)) return 0;
+  return static_cast<std::size_t>(std::min(units, kMostReserved));
+}
+
 std::string jsString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -251,10 +289,10 @@ struct WebView::Impl {
   std::vector<std::pair<std::string, Binding>>::iterator findBinding(const std::string& name);
   bool pageMayUseBridge() const;
   void handleMessage(JSCValue* message, WebKitScriptMessageReply* reply, JSCContext* js);
-  void call(const std::string& name, const std::string& args, WebKitScriptMessageReply* reply,
+  void call(const std::string& name, std::string args, WebKitScriptMessageReply* reply,
             JSCContext* js);
-  void runHandler(const std::string& name, const std::string& args,
-                  WebKitScriptMessageReply* reply, JSCContext* js);
+  void runHandler(const std::string& name, std::string args, WebKitScriptMessageReply* reply,
+                  JSCContext* js);
   bool callsHeld() const;
   bool mustWait() const;
   void closeAnswer(const LaterAnswer::Slot* slot);
@@ -292,6 +330,7 @@ struct WebView::Impl {
   bool showingOwnHtml = false;  // the current page came from setHtml()
   std::string lastHtml;
   std::string pageSecret;       // fresh for every committed top-level page
+  std::string argumentParts;    // the parts of the next call's arguments so far
   bool secretIssued = false;
   std::deque<long long> restarts;  // monotonic seconds of crash reloads
   std::string tlsRetryUri;         // load to retry once the failed one has ended
@@ -590,6 +629,7 @@ void WebView::Impl::onCommitted() {
   htmlPending = false;
   pageSecret = randomSecret();
   secretIssued = false;
+  argumentParts.clear();
 }
 
 void WebView::Impl::handleMessage(JSCValue* message, WebKitScriptMessageReply* reply,
@@ -607,23 +647,37 @@ void WebView::Impl::handleMessage(JSCValue* message, WebKitScriptMessageReply* r
     return;
   }
 
-  std::string name, secret, args;
-  if (kind == "call") {
-    std::optional<std::string> n = stringProperty(message, "name");
-    std::optional<std::string> t = stringProperty(message, "secret");
-    std::optional<std::string> a = n && t ? stringProperty(message, "args") : std::nullopt;
-    if (a) {
-      name = std::move(*n);
-      secret = std::move(*t);
-      args = std::move(*a);
+  const std::optional<std::string> secret = stringProperty(message, "secret");
+  const bool allowed = secret && !secret->empty() && *secret == pageSecret && pageMayUseBridge();
+  if (kind == "part") {
+    std::optional<std::string> text = allowed ? stringProperty(message, "text") : std::nullopt;
+    if (!text) {
+      argumentParts.clear();
+      writeLog("ERROR: Refused bridge call part from [" + currentUri() + "]");
+      webkit_script_message_reply_return_error_message(reply, kRefused);
+      return;
     }
+    // The first part names the length of the whole text, so that the
+    // buffer grows once rather than copying itself at every doubling.
+    if (argumentParts.empty()) argumentParts.reserve(reservationFor(message));
+    argumentParts += *text;
+    answer(std::nullopt);
+    return;
   }
-  if (name.empty() || secret.empty() || secret != pageSecret || !pageMayUseBridge()) {
-    writeLog("ERROR: Refused bridge call [" + name + "] from [" + currentUri() + "]");
+
+  // The parts sent before a call are the start of its arguments.
+  std::string args = std::move(argumentParts);
+  argumentParts.clear();
+  std::optional<std::string> name = kind == "call" ? stringProperty(message, "name") : std::nullopt;
+  std::optional<std::string> rest = name ? stringProperty(message, "args") : std::nullopt;
+  if (!allowed || !name || name->empty() || !rest) {
+    writeLog("ERROR: Refused bridge call [" + (secret && rest ? *name : std::string()) +
+             "] from [" + currentUri() + "]");
     webkit_script_message_reply_return_error_message(reply, kRefused);
     return;
   }
-  call(name, args, reply, js);
+  args += *rest;
+  call(*name, std::move(args), reply, js);
 }
 
 bool WebView::Impl::callsHeld() const {
@@ -641,18 +695,20 @@ bool WebView::Impl::mustWait() const {
 
 // One call at a time, in arrival order: a call that arrives while it must
 // wait queues behind the others.
-void WebView::Impl::call(const std::string& name, const std::string& args,
+void WebView::Impl::call(const std::string& name, std::string args,
                          WebKitScriptMessageReply* reply, JSCContext* js) {
   if (mustWait()) {
-    heldCalls.push_back({name, args, webkit_script_message_reply_ref(reply),
+    heldCalls.push_back({name, std::move(args), webkit_script_message_reply_ref(reply),
                          static_cast<JSCContext*>(g_object_ref(js))});
     scheduleHeldCalls();
     return;
   }
-  runHandler(name, args, reply, js);
+  runHandler(name, std::move(args), reply, js);
 }
 
-void WebView::Impl::runHandler(const std::string& name, const std::string& args,
+// The arguments are moved on to a later handler: they may be tens of
+// megabytes, and a copy of fresh memory that size holds the loop.
+void WebView::Impl::runHandler(const std::string& name, std::string args,
                                WebKitScriptMessageReply* reply, JSCContext* js) {
   auto found = findBinding(name);
   if (found == bindings.end()) {
@@ -666,7 +722,7 @@ void WebView::Impl::runHandler(const std::string& name, const std::string& args,
   if (binding.later) {
     auto slot = std::make_shared<LaterAnswer::Slot>(this, reply, js);
     openAnswers.push_back(slot);
-    binding.later(args, LaterAnswer(slot));
+    binding.later(std::move(args), LaterAnswer(slot));
   } else {
     replyWith(reply, js, binding.now ? binding.now(args) : std::nullopt);
   }
@@ -697,9 +753,9 @@ void WebView::Impl::scheduleHeldCalls() {
 void WebView::Impl::runHeldCalls() {
   runningHeldCalls = true;
   while (!heldCalls.empty() && !callsHeld() && openAnswers.empty()) {
-    HeldCall held = heldCalls.front();
+    HeldCall held = std::move(heldCalls.front());
     heldCalls.pop_front();
-    runHandler(held.name, held.args, held.reply, held.js);
+    runHandler(held.name, std::move(held.args), held.reply, held.js);
     webkit_script_message_reply_unref(held.reply);
     g_object_unref(held.js);
   }

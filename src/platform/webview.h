@@ -64,7 +64,7 @@ class WebView {
     std::shared_ptr<Slot> slot_;
   };
   // Receives the call's JSON argument array text and its answer to give.
-  using LaterHandler = std::function<void(const std::string& argsJson, LaterAnswer answer)>;
+  using LaterHandler = std::function<void(std::string argsJson, LaterAnswer answer)>;
 
   // While a hold lives, the bridge calls from the pages of every other view
   // wait; they run in arrival order once no hold is left.

@@ -156,3 +156,31 @@ def test_pings_are_answered_while_the_sign_in_waits_for_the_browser(display, tmp
     assert answer == {"ok": ""}
     assert [m["rcpt_tos"] for m in smtp.recorder.messages] == [["to@example.net"]]
     assert_answered_in_time(watch, at_least=6)
+
+
+def test_pings_are_answered_while_the_pac_file_is_slow_to_come(display, tmp_path):
+    """A "pac:" proxy setting whose server holds the file for 8 seconds at
+    the start: the window answers every ping meanwhile, and then the page
+    loads through the PAC file's DIRECT."""
+    asked = []
+
+    def pac(parts):
+        asked.append(time.monotonic())
+        time.sleep(8)
+        return ("application/x-ns-proxy-autoconfig",
+                b"function FindProxyForURL(url, host) { return 'DIRECT'; }")
+
+    script = "await report('app', location.pathname); window.closeApp();"
+    with application_servers({"127.0.0.1": app_routes(page(script), **{"/proxy.pac": pac})}) as servers:
+        server = servers["127.0.0.1"]
+        run = real_client(display, tmp_path)
+        run.ini_file.parent.mkdir(parents=True, exist_ok=True)
+        setting = "proxy = pac:" + server.url("/proxy.pac")
+        run.ini_file.write_bytes(b"\xef\xbb\xbf" + setting.encode() + b"\r\n")
+        with run:
+            window = display.wait_for_window(WINDOW)
+            wait_for(lambda: asked, 60, "the PAC file's request")
+            with PingWatch(display, window) as watch:
+                assert server.wait_result("app", timeout=60) == "/pc/velomark.html"
+            assert run.wait_exit(30) == 0
+    assert_answered_in_time(watch, at_least=5)

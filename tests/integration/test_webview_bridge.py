@@ -215,3 +215,22 @@ def test_later_answers_resolve_reject_or_drop_and_keep_the_call_order(display, t
         with run:
             assert server.wait_result("later") == [
                 {"ok": "done"}, {"error": "refused"}, {"undefined": True}, {"ok": "after"}]
+
+
+def test_long_arguments_arrive_whole_and_in_their_order(display, tmp_path):
+    # Arguments longer than a part go over in several messages. After the
+    # one 'x', every part boundary falls inside a surrogate pair; the
+    # getSetting called at once after the long setSetting must see its value.
+    script = """
+      const value = 'x' + '\\u{1F600}'.repeat(150000) + '\\u00e4';
+      const calls = [window.setSetting('long', value), window.getSetting('long', 'none'),
+                     window.getHostInfo(JSON.stringify({value: value}))];
+      const [, got, echoed] = await Promise.all(calls);
+      report('long', {got: got === value, echoed: echoed.value === value, length: got.length});
+    """
+    value = "x" + "\U0001F600" * 150000 + "\u00e4"
+    with AppServer(routes={"/app.html": page(script)}) as server:
+        run = ClientRun(display, tmp_path, url=server.url("/app.html"))
+        with run:
+            assert server.wait_result("long") == {"got": True, "echoed": True, "length": 300002}
+        assert ini_value(run.ini_text(), "WebApp", "long") == value
