@@ -44,7 +44,7 @@ std::string tryDeveloperServer(AppUrlContext& ctx, const std::string& token) {
   writeLog("Test Developer URL: [" + base + "]");
   applyProxy(ctx, base);
   // Developer servers run with certificates of their own making.
-  if (iCheckURLExists(ctx.http, base + kProbeFile + token, true, ctx.transfer)) {
+  if (iCheckURLExists(ctx.http, base + kProbeFile + token, true)) {
     ctx.channel.channel = "(no channel in developer mode)";
     ctx.channel.mode = "developer";
     return base + kAppPage;
@@ -117,7 +117,7 @@ std::string determineAppUrl(AppUrlContext& ctx) {
     const std::string base = withServerNumber(baseTemplate, n);
     const std::string probe = base + kProbeFile + token;
     writeLog("Checking [" + probe + "]");
-    if (iCheckURLExists(ctx.http, probe, false, ctx.transfer)) {
+    if (iCheckURLExists(ctx.http, probe, false)) {
       writeLog("Use application URL: [" + base + kAppPage + "]");
       return base + kAppPage;
     }

@@ -42,7 +42,6 @@ struct AppUrlContext {
   // HTTP client, before those servers are contacted (applyProxySettings).
   // Test tools may leave it empty; probes then use the client's proxy as it is.
   std::function<void(const std::string& baseAddress)> applyProxySettings;
-  ProbeTransfer transfer = {};
 };
 
 inline constexpr const char* kDeveloperSettingPattern = "^[-a-z0-9.]+:\\d{2,5}$";

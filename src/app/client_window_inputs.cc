@@ -3,7 +3,6 @@
 #include "app/app_url.h"
 #include "app/process_state.h"
 #include "build_config.h"
-#include "net/http_client.h"
 #include "net/pac.h"
 #include "net/pac_evaluation.h"
 #include "net/proxy.h"
