@@ -23,7 +23,8 @@ Result<std::string> evaluatePac(const std::string& pacText, const std::string& u
   WebViewOptions options;
   options.developerTools = true;
   // The main view's session: its network process then runs already when
-  // the main view starts.
+  // the main view starts (and at start-up the page runs in the web process
+  // started for the main view).
   options.cacheFolder = webViewCacheFolder();
   options.extraCaFile = config::kExtraCaFile;
   std::unique_ptr<WebView> view = WebView::createHidden(options);
@@ -49,6 +50,7 @@ Result<std::string> evaluatePac(const std::string& pacText, const std::string& u
 
   view->unbind("pacCallback");
   view->unbind("pacTrigger");
+  view->finishPage(kPacProcessAnswerWaitMs);
   return result;
 }
 

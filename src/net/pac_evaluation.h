@@ -11,6 +11,9 @@ namespace vm {
 // Longest wait for the answer, then the time the page gets to settle.
 inline constexpr int kPacAnswerWaitMs = 5000;
 inline constexpr int kPacSettleMs = 100;
+// After the settling, how long the page's web process may take to show it
+// is no longer busy; one still busy (a script that never returns) is ended.
+inline constexpr int kPacProcessAnswerWaitMs = 500;
 
 // The page's answer for url and host, or empty text when none came within
 // kPacAnswerWaitMs (the script threw, never returned, or answered no text).

@@ -275,6 +275,7 @@ struct HeldCall {
 
 struct WebView::Impl {
   Impl(const WebViewOptions& options, bool hidden);
+  Impl* engineStartView() const;
   ~Impl();
 
   void navigate(const std::string& url);
@@ -336,6 +337,10 @@ struct WebView::Impl {
   std::string tlsRetryUri;         // load to retry once the failed one has ended
   unsigned tlsRetrySource = 0;     // GLib idle source of that retry, 0 when none
   GtkWidget* ownWindow = nullptr;  // the never-shown window of a hidden view
+  // The view whose web process a hidden view shares (engineStartView()),
+  // and whether its page's process answered after its job (finishPage()).
+  WebKitWebView* processOwner = nullptr;
+  bool pageDone = false;
   std::deque<HeldCall> heldCalls;  // in arrival order
   bool runningHeldCalls = false;
   unsigned heldCallsSource = 0;    // GLib idle source that runs them, 0 when none
@@ -460,12 +465,25 @@ WebView::Impl::Impl(const WebViewOptions& options, bool hidden)
   webkit_settings_set_hardware_acceleration_policy(settings,
                                                    WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
 
+  // A hidden view made while the main view still waits on its engine-start
+  // page runs in the web process started for it: starting a second process
+  // would cost more than the hidden page's whole job.
+  if (Impl* owner = hidden ? engineStartView() : nullptr) processOwner = owner->view;
   view = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(),
                                       "user-content-manager", content.get(), "settings", settings,
+                                      processOwner ? "related-view" : nullptr, processOwner,
                                       nullptr));
   connectSignals();
   rebuildUserScript();
   liveViews.push_back(this);
+}
+
+WebView::Impl* WebView::Impl::engineStartView() const {
+  for (Impl* other : liveViews)
+    if (!other->ownWindow && other->context.get() == context.get() &&
+        other->currentUri() == kEngineStartUri)
+      return other;
+  return nullptr;
 }
 
 WebView::Impl::~Impl() {
@@ -488,10 +506,11 @@ WebView::Impl::~Impl() {
   if (view) g_signal_handlers_disconnect_by_data(view, this);
   if (content) g_signal_handlers_disconnect_by_data(content.get(), this);
   if (ownWindow) {
-    // A hidden view serves one job; its page may still be running (a
-    // script that never returns would keep its process busy for seconds
-    // after the view is gone), so its process ends with it.
-    webkit_web_view_terminate_web_process(view);
+    // A hidden view serves one job; unless its process answered after it,
+    // a script may still be running (one that never returns would keep its
+    // process busy for good), so the process ends with the view. A shared
+    // process that answered goes on serving its owner.
+    if (!processOwner || !pageDone) webkit_web_view_terminate_web_process(view);
     gtk_widget_destroy(GTK_WIDGET(view));
     gtk_widget_destroy(ownWindow);
   }
@@ -765,6 +784,10 @@ void WebView::Impl::runHeldCalls() {
 }
 
 void WebView::Impl::onWebProcessEnded(const char* reason) {
+  // The engine-start page holds nothing to restore (the process it shared
+  // with a hidden view may have been ended with that view): the next
+  // navigation starts a new process.
+  if (currentUri() == kEngineStartUri) return;
   long long now = monotonicSeconds();
   while (!restarts.empty() && now - restarts.front() >= 60) restarts.pop_front();
   if (restarts.size() >= kMaxRestartsPerMinute) {
@@ -858,6 +881,25 @@ WebView::CallHold WebView::holdCallsOfOtherViews() {
 }
 
 void WebView::trustHostOf(const std::string& url) { impl_->extraCa.allowHostOf(url); }
+
+void WebView::finishPage(int waitMs) {
+  if (!impl_->processOwner) return;  // an own process always ends with the view
+  // The answer may come after the wait has given up: the flag is shared
+  // with the callback, which frees its copy.
+  auto answered = std::make_shared<bool>(false);
+  webkit_web_view_evaluate_javascript(
+      impl_->view, "0", 1, nullptr, nullptr, nullptr,
+      [](GObject* view, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::shared_ptr<bool>> flag(static_cast<std::shared_ptr<bool>*>(data));
+        g_autoptr(GError) error = nullptr;  // a script error is an answer too
+        g_autoptr(JSCValue) value =
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
+        **flag = true;
+      },
+      new std::shared_ptr<bool>(answered));
+  runEventLoopUntil([&answered] { return *answered; }, waitMs);
+  impl_->pageDone = *answered;
+}
 
 void WebView::startEngine() { webkit_web_view_load_uri(impl_->view, kEngineStartUri); }
 

@@ -85,7 +85,10 @@ class WebView {
   static std::unique_ptr<WebView> create(TopWindow& window, const WebViewOptions& options);
   // A view in a window of its own that is never shown (0 by 0 at 0, 0); its
   // pages load, run and call their bindings as in a shown view. Both go
-  // when the view does. nullptr when either cannot be made.
+  // when the view does, and with them the page's web process unless
+  // finishPage() found it answering. Made while a view of the same session is on
+  // its startEngine() page, it shares that view's web process. nullptr when
+  // the window or the view cannot be made.
   static std::unique_ptr<WebView> createHidden(const WebViewOptions& options);
   ~WebView();
   WebView(const WebView&) = delete;
@@ -100,6 +103,11 @@ class WebView {
   // Starts the engine's web process on an empty page, so that it is up by
   // the time the first real page is loaded; nothing goes to the network.
   void startEngine();
+  // For a hidden view whose page has done its job: waits up to waitMs for
+  // the page's web process to answer. A shared process that answers goes
+  // on serving its owner when the view goes; one that does not (a script
+  // that never returns) is ended with the view.
+  void finishPage(int waitMs);
   // The proxy of the view's engine session from now on (and its login). A
   // view made before its proxy was known gets it here, before it loads
   // anything from the network.

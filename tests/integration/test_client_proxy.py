@@ -191,6 +191,21 @@ def test_pac_file_resolving_names_with_the_loopback_resolver(display, tmp_path):
     assert doh.names() == ["direct-zone.corp", "proxy-zone.corp"]
 
 
+@pytest.mark.parametrize("body", ["while (true) {}", "throw new Error('broken');"],
+                         ids=["never-returns", "throws"])
+def test_a_pac_file_without_an_answer_at_start_up_leaves_the_page_working(display, tmp_path, body):
+    # At start-up the PAC page runs in the web process started for the main
+    # view; a script that never returns must not keep the page from it.
+    log = tmp_path / "log.txt"
+    with PacServer(f"function FindProxyForURL(url, host) {{ {body} }}") as pac:
+        store_proxy(tmp_path, f"pac:{pac.url}")
+        host = host_info_run(display, tmp_path, log, box="PAC error")
+    assert host["proxy"] == ""
+    text = log.read_bytes().decode(errors="replace")
+    assert "Don't use proxy server" in text
+    assert "Web process ended" not in text
+
+
 def wait_log(log, text, timeout=60):
     wait_for(lambda: log.exists() and text in log.read_bytes().decode(errors="replace"),
              timeout, f"log line {text!r}")
