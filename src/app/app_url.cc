@@ -117,6 +117,7 @@ std::string determineAppUrl(AppUrlContext& ctx) {
     const std::string base = withServerNumber(baseTemplate, n);
     const std::string probe = base + kProbeFile + token;
     writeLog("Checking [" + probe + "]");
+    if (ctx.serverAhead) ctx.serverAhead(base);
     if (iCheckURLExists(ctx.http, probe, false)) {
       writeLog("Use application URL: [" + base + kAppPage + "]");
       return base + kAppPage;

@@ -42,6 +42,8 @@ struct AppUrlContext {
   // HTTP client, before those servers are contacted (applyProxySettings).
   // Test tools may leave it empty; probes then use the client's proxy as it is.
   std::function<void(const std::string& baseAddress)> applyProxySettings;
+  // Told each server's base address before it is probed; may be empty.
+  std::function<void(const std::string& baseAddress)> serverAhead;
 };
 
 inline constexpr const char* kDeveloperSettingPattern = "^[-a-z0-9.]+:\\d{2,5}$";

@@ -35,11 +35,12 @@ void applyProxyFor(ProcessState& state, const std::string& appUrl) {
   applyProxySettings(proxy, appUrl);
 }
 
-std::string decideAppUrl(ProcessState& state) {
+std::string decideAppUrl(ProcessState& state, const ServerAhead& serverAhead) {
   if (!state.dialogs) return {};
   AppUrlContext context{state.prefs, *state.dialogs, state.http, state.appChannel,
                         AppServers::fromBuildConfig(),
-                        [&state](const std::string& base) { applyProxyFor(state, base); }};
+                        [&state](const std::string& base) { applyProxyFor(state, base); },
+                        serverAhead};
   return determineAppUrl(context);
 }
 
@@ -51,7 +52,9 @@ MainWindowInputs clientMainWindowInputs(ProcessState& state) {
   inputs.extraCaFile = config::kExtraCaFile;
   // Read after the URL decision, which applies the proxy for the servers.
   inputs.webViewProxy = [&state] { return state.webViewProxy; };
-  inputs.applicationUrl = [&state] { return decideAppUrl(state); };
+  inputs.applicationUrl = [&state](const ServerAhead& serverAhead) {
+    return decideAppUrl(state, serverAhead);
+  };
   inputs.editProxySetting = [&state] {
     if (!state.dialogs) return;
     ProxyDialogContext context{state.prefs, *state.dialogs, state.catalogue};

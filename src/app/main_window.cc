@@ -153,16 +153,22 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
 
   // The application URL of the last decision, at opening and on each reload.
   std::string appUrl;
-  std::function<std::string()> decideAppUrl = [&appUrl, decide = inputs.applicationUrl] {
-    appUrl = decide ? decide() : std::string();
-    return appUrl;
-  };
   // The view and the engine's processes start up while the servers are
   // probed; the view gets its proxy, and loads its first page, only once the
   // decision is made. Its lines go to the log after the decision's.
   const CacheFolderChoice cache = chooseCacheFolder();
   auto webView = WebView::create(*window, webViewOptions(state, inputs, cache.folder));
   if (webView) webView->startEngine();
+  // While a server is probed, the view checks its certificate for the load
+  // that follows (only with an extra CA).
+  ServerAhead serverAhead = [ahead = webView.get()](const std::string& base) {
+    if (ahead) ahead->trustHostOfInBackground(base);
+  };
+  std::function<std::string()> decideAppUrl = [&appUrl, decide = inputs.applicationUrl,
+                                               serverAhead] {
+    appUrl = decide ? decide(serverAhead) : std::string();
+    return appUrl;
+  };
 
   const std::string url = decideAppUrl();
   if (state.earlyEndRequested) return MainWindowEnd::EarlyEnd;

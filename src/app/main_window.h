@@ -15,10 +15,14 @@ class CommandLine;
 class Preferences;
 struct ProcessState;
 
+// Told a server's base address before the server is probed.
+using ServerAhead = std::function<void(const std::string& baseAddress)>;
+
 struct MainWindowInputs {
   // Decides the application URL (probing the servers and applying the
-  // proxy); empty means the offline page. Called at opening and on reload.
-  std::function<std::string()> applicationUrl;
+  // proxy); empty means the offline page. Called at opening and on reload;
+  // tells serverAhead each server's base address before probing it.
+  std::function<std::string(const ServerAhead& serverAhead)> applicationUrl;
   // The proxy that the last applicationUrl() call applied for the web view.
   std::function<WebViewProxy()> webViewProxy;
   // The page's bridge, bound in this order; the command table unless a test

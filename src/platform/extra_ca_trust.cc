@@ -6,9 +6,14 @@
 #include <utility>
 
 #include "base/log.h"
+#include "platform/top_window.h"
+#include "platform/worker.h"
 
 namespace vm {
 namespace {
+
+// See allowHostOf().
+constexpr int kHandshakeWaitMs = 30000;
 
 struct GErrorFree {
   void operator()(GError* e) const { g_error_free(e); }
@@ -37,7 +42,7 @@ ExtraCaTrust::ExtraCaTrust(const std::string& caFile, Allow allow) : allow_(std:
     writeLog("ERROR: Extra CA file [" + caFile + "] unusable: " + (error ? error->message : ""));
 }
 
-ExtraCaTrust::~ExtraCaTrust() = default;
+ExtraCaTrust::~ExtraCaTrust() { *alive_ = false; }
 
 // WebKitGTK 4.1 offers no way to give the network process a trust store of
 // its own, so a certificate that fails the system store is checked here
@@ -57,6 +62,33 @@ bool ExtraCaTrust::allowRefused(const char* uri, GTlsCertificate* certificate) {
   return true;
 }
 
+// The chain a TLS server at host:port presents (a new reference), nullptr
+// when it cannot be fetched. A check of our own, straight to the host: the
+// environment's proxy variables have no say in the client's traffic. Blocks;
+// safe on any thread.
+static GTlsCertificate* fetchPeerChain(const std::string& host, int port) {
+  g_autoptr(GSocketClient) client = g_socket_client_new();
+  g_socket_client_set_timeout(client, 10);
+  g_socket_client_set_enable_proxy(client, FALSE);
+  g_autoptr(GSocketConnection) tcp =
+      g_socket_client_connect_to_host(client, host.c_str(), port, nullptr, nullptr);
+  if (!tcp) return nullptr;
+  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
+  g_autoptr(GIOStream) tls = g_tls_client_connection_new(G_IO_STREAM(tcp), identity, nullptr);
+  if (!tls) return nullptr;
+  // The handshake only fetches the chain; the extra CA judges it later.
+  g_signal_connect(tls, "accept-certificate", G_CALLBACK(+[](GTlsConnection*, GTlsCertificate*,
+                                                             GTlsCertificateFlags, gpointer) {
+                     return TRUE;
+                   }),
+                   nullptr);
+  if (!g_tls_connection_handshake(G_TLS_CONNECTION(tls), nullptr, nullptr)) return nullptr;
+  GTlsCertificate* peer = g_tls_connection_get_peer_certificate(G_TLS_CONNECTION(tls));
+  if (peer) g_object_ref(peer);
+  g_io_stream_close(tls, nullptr, nullptr);
+  return peer;
+}
+
 // The engine does not always report a certificate it refuses: when a
 // navigation moves to a new web process, the failure can surface as a plain
 // cancellation and the view ends on an empty page. So a host whose chain the
@@ -66,31 +98,38 @@ void ExtraCaTrust::allowHostOf(const std::string& url) {
   if (!database_) return;
   auto hostAndPort = httpsHostAndPort(url.c_str());
   if (!hostAndPort) return;
-  const auto& [host, port] = *hostAndPort;
-  std::string key = host + ":" + std::to_string(port);
-  if (allowedHosts_.count(key)) return;
+  const std::string key = hostAndPort->first + ":" + std::to_string(hostAndPort->second);
+  if (!checking_.count(key)) checkHostOfInBackground(url);
+  // Bounded by the handshake's own time limits (10 s to connect, then the
+  // server's answer); the bound here only keeps a stuck one from holding on.
+  runEventLoopUntil([this, &key] { return !checking_.count(key); }, kHandshakeWaitMs);
+}
 
-  g_autoptr(GSocketClient) client = g_socket_client_new();
-  g_socket_client_set_timeout(client, 10);
-  // A check of our own, straight to the host: the environment's proxy
-  // variables have no say in the client's traffic.
-  g_socket_client_set_enable_proxy(client, FALSE);
-  g_autoptr(GSocketConnection) tcp =
-      g_socket_client_connect_to_host(client, host.c_str(), port, nullptr, nullptr);
-  if (!tcp) return;
-  g_autoptr(GSocketConnectable) identity = g_network_address_new(host.c_str(), port);
-  g_autoptr(GIOStream) tls = g_tls_client_connection_new(G_IO_STREAM(tcp), identity, nullptr);
-  if (!tls) return;
-  // The handshake only fetches the chain; the extra CA judges it below.
-  g_signal_connect(tls, "accept-certificate", G_CALLBACK(+[](GTlsConnection*, GTlsCertificate*,
-                                                             GTlsCertificateFlags, gpointer) {
-                     return TRUE;
-                   }),
-                   nullptr);
-  if (!g_tls_connection_handshake(G_TLS_CONNECTION(tls), nullptr, nullptr)) return;
-  GTlsCertificate* peer = g_tls_connection_get_peer_certificate(G_TLS_CONNECTION(tls));
-  if (peer && allowIfVouches(peer, host, port)) allowedHosts_.insert(key);
-  g_io_stream_close(tls, nullptr, nullptr);
+void ExtraCaTrust::checkHostOfInBackground(const std::string& url) {
+  if (!database_) return;
+  auto hostAndPort = httpsHostAndPort(url.c_str());
+  if (!hostAndPort) return;
+  auto [host, port] = *hostAndPort;
+  std::string key = host + ":" + std::to_string(port);
+  if (allowedHosts_.count(key) || checking_.count(key)) return;
+  checking_.insert(key);
+  auto fetched = std::make_shared<GTlsCertificate*>(nullptr);
+  runOnWorkerThen([fetched, host, port] { *fetched = fetchPeerChain(host, port); },
+                  [this, alive = alive_, fetched, key, host, port] {
+                    if (*alive) {
+                      takeFetched(key, *fetched, host, port);
+                    } else if (*fetched) {
+                      g_object_unref(*fetched);
+                    }
+                  });
+}
+
+void ExtraCaTrust::takeFetched(const std::string& key, GTlsCertificate* certificate,
+                               const std::string& host, int port) {
+  checking_.erase(key);
+  if (!certificate) return;
+  if (allowIfVouches(certificate, host, port)) allowedHosts_.insert(key);
+  g_object_unref(certificate);
 }
 
 // Allows certificate for host when its chain leads to the extra CA and names

@@ -882,6 +882,10 @@ WebView::CallHold WebView::holdCallsOfOtherViews() {
 
 void WebView::trustHostOf(const std::string& url) { impl_->extraCa.allowHostOf(url); }
 
+void WebView::trustHostOfInBackground(const std::string& url) {
+  impl_->extraCa.checkHostOfInBackground(url);
+}
+
 void WebView::finishPage(int waitMs) {
   if (!impl_->processOwner) return;  // an own process always ends with the view
   // The answer may come after the wait has given up: the flag is shared

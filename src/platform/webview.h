@@ -99,6 +99,9 @@ class WebView {
   // covers the page itself): allows that host's certificate when the extra
   // CA vouches for it.
   void trustHostOf(const std::string& url);
+  // Starts that check for url's host and returns at once; a later load of
+  // the host waits for it.
+  void trustHostOfInBackground(const std::string& url);
 
   // Starts the engine's web process on an empty page, so that it is up by
   // the time the first real page is loaded; nothing goes to the network.

@@ -115,6 +115,7 @@ def test_no_server_answers(tmp_path, ca, servers):
         "Checking [" + s.base(n, "/pc-qa/") for n in (1, 2, 3)]
     errors = [line for line in res["log"] if line.startswith("ERROR: ")]
     assert errors[0] == "ERROR:  [404]" and errors[2] == "ERROR:  [200]" and len(errors) == 3
+    assert res["serversAhead"] == [s.base(n, "/pc-qa/") for n in (1, 2, 3)]
 
 
 def test_untrusted_numbered_server_is_refused(tmp_path, ca, other_ca, servers):

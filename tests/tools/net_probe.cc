@@ -194,9 +194,11 @@ int appUrl(const std::vector<std::string>& args) {
   vm::HttpClient http(ca);
   vm::AppChannel channel;
   std::vector<std::string> proxyCalls;
+  std::vector<std::string> serversAhead;
   vm::AppUrlContext ctx{prefs,   dialogs,
                         http,    channel,
-                        servers, [&](const std::string& base) { proxyCalls.push_back(base); }};
+                        servers, [&](const std::string& base) { proxyCalls.push_back(base); },
+                        [&](const std::string& base) { serversAhead.push_back(base); }};
   ordered_json runs = ordered_json::array();
   for (int t = 0; t < times; ++t) {
     std::string url = vm::determineAppUrl(ctx);
@@ -205,6 +207,7 @@ int appUrl(const std::vector<std::string>& args) {
   print({{"runs", runs},
          {"boxes", dialogs.boxes},
          {"proxyCalls", proxyCalls},
+         {"serversAhead", serversAhead},
          {"connectMs", http.timeouts().connectMs},
          {"totalMs", http.timeouts().totalMs}});
   return 0;

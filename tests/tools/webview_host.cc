@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   vm::CommandLine commandLine = vm::CommandLine::parse(params);
 
   vm::MainWindowInputs inputs;
-  inputs.applicationUrl = readUrl;
+  inputs.applicationUrl = [](const vm::ServerAhead&) { return readUrl(); };
   inputs.extraCaFile = env("VELOMARK_TEST_EXTRA_CA");
   inputs.webViewProxy = [] {
     vm::WebViewProxy proxy;
