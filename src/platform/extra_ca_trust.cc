@@ -109,7 +109,9 @@ void ExtraCaTrust::checkHostOfInBackground(const std::string& url) {
   if (!database_) return;
   auto hostAndPort = httpsHostAndPort(url.c_str());
   if (!hostAndPort) return;
-  auto [host, port] = *hostAndPort;
+  // Plain names, not a structured binding: the lambdas below capture them.
+  const std::string host = hostAndPort->first;
+  const int port = hostAndPort->second;
   std::string key = host + ":" + std::to_string(port);
   if (allowedHosts_.count(key) || checking_.count(key)) return;
   checking_.insert(key);
