@@ -95,25 +95,25 @@ static GTlsCertificate* fetchPeerChain(const std::string& host, int port) {
 // extra CA vouches for is checked here, with a handshake of our own, and
 // allowed before the engine first connects to it.
 void ExtraCaTrust::allowHostOf(const std::string& url) {
-  if (!database_) return;
-  auto hostAndPort = httpsHostAndPort(url.c_str());
-  if (!hostAndPort) return;
-  const std::string key = hostAndPort->first + ":" + std::to_string(hostAndPort->second);
-  if (!checking_.count(key)) checkHostOfInBackground(url);
+  const std::optional<std::string> key = startCheck(url);
+  if (!key) return;
   // Bounded by the handshake's own time limits (10 s to connect, then the
   // server's answer); the bound here only keeps a stuck one from holding on.
-  runEventLoopUntil([this, &key] { return !checking_.count(key); }, kHandshakeWaitMs);
+  runEventLoopUntil([this, &key] { return !checking_.count(*key); }, kHandshakeWaitMs);
 }
 
-void ExtraCaTrust::checkHostOfInBackground(const std::string& url) {
-  if (!database_) return;
+void ExtraCaTrust::checkHostOfInBackground(const std::string& url) { startCheck(url); }
+
+std::optional<std::string> ExtraCaTrust::startCheck(const std::string& url) {
+  if (!database_) return std::nullopt;
   auto hostAndPort = httpsHostAndPort(url.c_str());
-  if (!hostAndPort) return;
+  if (!hostAndPort) return std::nullopt;
   // Plain names, not a structured binding: the lambdas below capture them.
   const std::string host = hostAndPort->first;
   const int port = hostAndPort->second;
   std::string key = host + ":" + std::to_string(port);
-  if (allowedHosts_.count(key) || checking_.count(key)) return;
+  if (allowedHosts_.count(key)) return std::nullopt;
+  if (checking_.count(key)) return key;
   checking_.insert(key);
   auto fetched = std::make_shared<GTlsCertificate*>(nullptr);
   runOnWorkerThen([fetched, host, port] { *fetched = fetchPeerChain(host, port); },
@@ -124,6 +124,7 @@ void ExtraCaTrust::checkHostOfInBackground(const std::string& url) {
                       g_object_unref(*fetched);
                     }
                   });
+  return key;
 }
 
 void ExtraCaTrust::takeFetched(const std::string& key, GTlsCertificate* certificate,

@@ -45,6 +45,10 @@ class ExtraCaTrust {
     void operator()(GTlsDatabase* database) const;
   };
   bool allowIfVouches(GTlsCertificate* certificate, const std::string& host, int port);
+  // Starts the handshake for url's https host unless one runs already; the
+  // host:port key of the check to wait for, nullopt when there is none (no
+  // extra CA, not https, or allowed already).
+  std::optional<std::string> startCheck(const std::string& url);
   // Ends a handshake of host:port (key) with the certificate it fetched (or
   // nullptr), on the main thread.
   void takeFetched(const std::string& key, GTlsCertificate* certificate, const std::string& host,
