@@ -184,8 +184,8 @@ MainWindowEnd runMainWindow(ProcessState& state, const CommandLine& commandLine,
 
   auto opener = inputs.opener ? inputs.opener : std::function<void(const std::string&)>(openWithSystem);
   view->setNewWindowHandler(opener);
-  if (!loadFirstPage(state, commandLine, *view, url)) return MainWindowEnd::EarlyEnd;
   bindBridge(*view, inputs.bridge, {state, view, decideAppUrl, opener});
+  if (!loadFirstPage(state, commandLine, *view, url)) return MainWindowEnd::EarlyEnd;
 
   // Everything (page loading, bridge calls, window events) is dispatched from
   // this one wait; closeApp, the close request and the early-end request wake

@@ -289,6 +289,8 @@ struct WebView::Impl {
 
   void connectSignals();
   void rebuildUserScript();
+  void changeBindings(const std::string& pageStatement);
+  void applyBindingChanges();
   std::vector<std::pair<std::string, Binding>>::iterator findBinding(const std::string& name);
   bool pageMayUseBridge() const;
   void handleMessage(JSCValue* message, WebKitScriptMessageReply* reply, JSCContext* js);
@@ -327,6 +329,11 @@ struct WebView::Impl {
   ExtraCaTrust extraCa;
   // In the order bound: the page's functions are defined in this order.
   std::vector<std::pair<std::string, Binding>> bindings;
+  // Changes of the bindings not yet given to the engine: the page's
+  // statements for them, and the GLib idle source that gives them, 0 when
+  // none.
+  std::string bindingStatements;
+  unsigned bindingSource = 0;
   UrlHandler onNewWindow;
 
   std::string appOrigin;        // origin of the last navigate()
@@ -492,6 +499,7 @@ WebView::Impl* WebView::Impl::engineStartView() const {
 WebView::Impl::~Impl() {
   liveViews.erase(std::find(liveViews.begin(), liveViews.end(), this));
   if (tlsRetrySource) g_source_remove(tlsRetrySource);
+  if (bindingSource) g_source_remove(bindingSource);
   if (heldCallsSource) g_source_remove(heldCallsSource);
   // Answers still to come resolve with undefined now; giving them later
   // does nothing.
@@ -574,6 +582,7 @@ void WebView::Impl::connectSignals() {
 }
 
 void WebView::Impl::navigate(const std::string& url) {
+  applyBindingChanges();
   appOrigin = originOf(url);
   htmlPending = false;
   extraCa.allowHostOf(url);
@@ -581,6 +590,7 @@ void WebView::Impl::navigate(const std::string& url) {
 }
 
 void WebView::Impl::setHtml(const std::string& html) {
+  applyBindingChanges();
   lastHtml = html;
   htmlPending = true;
   webkit_web_view_load_html(view, html.c_str(), nullptr);
@@ -614,17 +624,42 @@ void WebView::Impl::bind(const std::string& name, Binding binding) {
     found->second = std::move(binding);
   else
     bindings.emplace_back(name, std::move(binding));
-  rebuildUserScript();
-  // The page already shown gets the name too, not only the next one.
-  eval("window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) + ");");
+  changeBindings("window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) +
+                 ");\n");
 }
 
 void WebView::Impl::unbind(const std::string& name) {
   auto found = findBinding(name);
   if (found == bindings.end()) return;
   bindings.erase(found);
+  changeBindings("window.__velomarkBridge && window.__velomarkBridge.unbind(" + jsString(name) +
+                 ");\n");
+}
+
+// A program binds its functions one after the other: the engine gets the
+// new scripts, and the page shown its new names, once for all of them when
+// the main loop is back, or before the next load, whichever comes first.
+// Each change on its own would send both scripts to the web process again
+// and run a script in the page, while that process may still be starting.
+void WebView::Impl::changeBindings(const std::string& pageStatement) {
+  bindingStatements += pageStatement;
+  if (bindingSource) return;
+  bindingSource = g_idle_add_full(
+      G_PRIORITY_HIGH_IDLE,
+      [](gpointer impl) {
+        static_cast<Impl*>(impl)->bindingSource = 0;
+        static_cast<Impl*>(impl)->applyBindingChanges();
+        return G_SOURCE_REMOVE;
+      },
+      this, nullptr);
+}
+
+void WebView::Impl::applyBindingChanges() {
+  if (bindingSource) g_source_remove(std::exchange(bindingSource, 0u));
+  if (bindingStatements.empty()) return;
   rebuildUserScript();
-  eval("window.__velomarkBridge && window.__velomarkBridge.unbind(" + jsString(name) + ");");
+  // The page already shown gets the names too, not only the next one.
+  eval(std::exchange(bindingStatements, {}));
 }
 
 void WebView::Impl::eval(const std::string& script) {
@@ -818,6 +853,7 @@ void WebView::Impl::onWebProcessEnded(const char* reason) {
   if (showingOwnHtml || currentUri().empty()) {
     setHtml(lastHtml);
   } else {
+    applyBindingChanges();
     webkit_web_view_reload(view);
   }
 }
