@@ -233,6 +233,13 @@ std::string jsString(const std::string& text) {
   return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// The page's statement that defines (verb "bind") or removes ("unbind") the
+// function of a name; it does nothing in a page without the bridge.
+std::string bridgeStatement(const char* verb, const std::string& name) {
+  return std::string("window.__velomarkBridge && window.__velomarkBridge.") + verb + "(" +
+         jsString(name) + ");\n";
+}
+
 }  // namespace
 
 std::string webViewCacheFolder() { return tempFolder() + "WebView2_Cache"; }
@@ -599,7 +606,7 @@ void WebView::Impl::setHtml(const std::string& html) {
 void WebView::Impl::rebuildUserScript() {
   std::string page = kPageScript;
   for (const auto& [name, handler] : bindings)
-    page += "window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) + ");\n";
+    page += bridgeStatement("bind", name);
   webkit_user_content_manager_remove_all_scripts(content.get());
   for (auto [source, world] : {std::pair<const char*, const char*>{kChannelScript, kWorldName},
                                {page.c_str(), nullptr}}) {
@@ -624,16 +631,14 @@ void WebView::Impl::bind(const std::string& name, Binding binding) {
     found->second = std::move(binding);
   else
     bindings.emplace_back(name, std::move(binding));
-  changeBindings("window.__velomarkBridge && window.__velomarkBridge.bind(" + jsString(name) +
-                 ");\n");
+  changeBindings(bridgeStatement("bind", name));
 }
 
 void WebView::Impl::unbind(const std::string& name) {
   auto found = findBinding(name);
   if (found == bindings.end()) return;
   bindings.erase(found);
-  changeBindings("window.__velomarkBridge && window.__velomarkBridge.unbind(" + jsString(name) +
-                 ");\n");
+  changeBindings(bridgeStatement("unbind", name));
 }
 
 // A program binds its functions one after the other: the engine gets the
